@@ -1,0 +1,115 @@
+// The simulated WMI repository: namespaces, classes with typed properties,
+// qualifiers and methods, instances (fixed or computed from the machine's
+// state on each enumeration) and the handlers that carry out methods.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/wmi.h"
+
+namespace platform::sim {
+
+/// A property or method parameter of a class.
+struct PropertyDef {
+  std::wstring name;
+  int32_t cimType = wmi::cim::kString;
+  std::wstring objectClass;  // class of embedded objects (object, object[])
+  bool key = false;
+};
+
+struct MethodDef {
+  std::wstring name;
+  /// Input parameters; a method without any takes no input object.
+  std::vector<PropertyDef> in;
+  std::vector<PropertyDef> out;
+};
+
+struct ClassDef {
+  std::wstring name;
+  std::vector<PropertyDef> properties;
+  std::vector<MethodDef> methods;
+
+  const PropertyDef* FindProperty(std::wstring_view property) const;
+  const MethodDef* FindMethod(std::wstring_view method) const;
+};
+
+/// What a method handler is given.
+struct MethodCall {
+  std::wstring objectPath;  // as the caller wrote it
+  std::wstring className;
+  std::wstring keyName;   // empty for a call on the class itself
+  std::wstring keyValue;  // quotes removed, doubled backslashes undone
+  wmi::ObjectPtr in;      // null when the caller passed none
+};
+
+/// Carries out one method; may set *out (the output-parameter object).
+using MethodHandler = std::function<HResult(const MethodCall& call, wmi::ObjectPtr* out)>;
+/// Computes the instances of a class from the machine's current state.
+using InstanceProvider = std::function<std::vector<wmi::ObjectPtr>()>;
+/// A property value as stored in an object, with its CIM type.
+using PropertyValues = std::vector<std::pair<std::wstring, wmi::Value>>;
+
+class Namespace {
+ public:
+  explicit Namespace(std::wstring name) : name_(std::move(name)) {}
+  const std::wstring& Name() const { return name_; }
+
+  /// Defines a class, replacing an earlier definition of the same name.
+  void DefineClass(ClassDef def);
+  /// The definition of a class (class names compare without letter case).
+  std::shared_ptr<const ClassDef> FindClass(std::wstring_view name) const;
+  /// The class object that GetObject returns for a class name.
+  wmi::ObjectPtr ClassObject(std::wstring_view name) const;
+  /// A new instance of a defined class with the given values; properties
+  /// not given are VT_NULL. Values are stored as given, so a value of the
+  /// wrong VARIANT type can be made on purpose. Null for an unknown class.
+  wmi::ObjectPtr NewInstance(std::wstring_view className, PropertyValues values) const;
+
+  /// Fixed instances (raw data from the machine file); they take the place
+  /// of a provider.
+  void SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances);
+  void SetProvider(std::wstring_view className, InstanceProvider provider);
+  /// The instances of a class now, or nothing for an unknown class.
+  std::optional<std::vector<wmi::ObjectPtr>> Instances(std::wstring_view className) const;
+
+  void SetMethodHandler(std::wstring_view className, std::wstring_view method,
+                        MethodHandler handler);
+  const MethodHandler* FindMethodHandler(std::wstring_view className,
+                                         std::wstring_view method) const;
+
+ private:
+  struct ClassEntry {
+    std::shared_ptr<const ClassDef> def;
+    std::optional<std::vector<wmi::ObjectPtr>> fixed;
+    InstanceProvider provider;
+    std::map<std::wstring, MethodHandler, std::less<>> handlers;  // by lower-case name
+  };
+  const ClassEntry* Find(std::wstring_view name) const;
+  ClassEntry* Find(std::wstring_view name);
+
+  std::wstring name_;
+  std::map<std::wstring, ClassEntry, std::less<>> classes_;  // by lower-case name
+};
+
+class Repository {
+ public:
+  /// The namespace of that name, created when missing.
+  Namespace& Add(std::wstring_view name);
+  /// Namespace names compare without letter case ("root\wmi" = "ROOT\WMI").
+  Namespace* Find(std::wstring_view name);
+
+ private:
+  std::map<std::wstring, std::unique_ptr<Namespace>, std::less<>> namespaces_;
+};
+
+/// Lower-case form of an ASCII name (class, namespace, method names).
+std::wstring FoldName(std::wstring_view name);
+
+}  // namespace platform::sim
