@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/sim/faults.h"
 #include "platform/wmi.h"
 
 namespace platform::sim {
@@ -60,6 +61,8 @@ class Namespace {
  public:
   explicit Namespace(std::wstring name) : name_(std::move(name)) {}
   const std::wstring& Name() const { return name_; }
+  /// Objects made from now on check these faults (SpawnInstance, Put, GetMethod).
+  void SetFaults(std::shared_ptr<Faults> faults) { faults_ = std::move(faults); }
 
   /// Defines a class, replacing an earlier definition of the same name.
   void DefineClass(ClassDef def);
@@ -95,6 +98,7 @@ class Namespace {
   ClassEntry* Find(std::wstring_view name);
 
   std::wstring name_;
+  std::shared_ptr<Faults> faults_;
   std::map<std::wstring, ClassEntry, std::less<>> classes_;  // by lower-case name
 };
 
@@ -104,6 +108,7 @@ class Repository {
   Namespace& Add(std::wstring_view name);
   /// Namespace names compare without letter case ("root\wmi" = "ROOT\WMI").
   Namespace* Find(std::wstring_view name);
+  void ForEach(const std::function<void(Namespace&)>& visit);
 
  private:
   std::map<std::wstring, std::unique_ptr<Namespace>, std::less<>> namespaces_;

@@ -1,0 +1,119 @@
+#include "platform/sim/repository.h"
+
+#include "platform/sim/sim_object.h"
+
+namespace platform::sim {
+
+std::wstring FoldName(std::wstring_view name) {
+  std::wstring folded(name);
+  for (wchar_t& c : folded) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return folded;
+}
+
+const PropertyDef* ClassDef::FindProperty(std::wstring_view property) const {
+  std::wstring wanted = FoldName(property);
+  for (const PropertyDef& p : properties) {
+    if (p.name.size() == wanted.size() && FoldName(p.name) == wanted) return &p;
+  }
+  return nullptr;
+}
+
+const MethodDef* ClassDef::FindMethod(std::wstring_view method) const {
+  std::wstring wanted = FoldName(method);
+  for (const MethodDef& m : methods) {
+    if (FoldName(m.name) == wanted) return &m;
+  }
+  return nullptr;
+}
+
+void Namespace::DefineClass(ClassDef def) {
+  std::wstring key = FoldName(def.name);
+  classes_[key].def = std::make_shared<const ClassDef>(std::move(def));
+}
+
+const Namespace::ClassEntry* Namespace::Find(std::wstring_view name) const {
+  auto it = classes_.find(FoldName(name));
+  return it == classes_.end() ? nullptr : &it->second;
+}
+
+Namespace::ClassEntry* Namespace::Find(std::wstring_view name) {
+  auto it = classes_.find(FoldName(name));
+  return it == classes_.end() ? nullptr : &it->second;
+}
+
+std::shared_ptr<const ClassDef> Namespace::FindClass(std::wstring_view name) const {
+  const ClassEntry* entry = Find(name);
+  return entry == nullptr ? nullptr : entry->def;
+}
+
+wmi::ObjectPtr Namespace::ClassObject(std::wstring_view name) const {
+  auto def = FindClass(name);
+  if (!def) return nullptr;
+  return std::make_shared<SimObject>(SimObject::Kind::kClass, def, name_, faults_);
+}
+
+wmi::ObjectPtr Namespace::NewInstance(std::wstring_view className, PropertyValues values) const {
+  auto def = FindClass(className);
+  if (!def) return nullptr;
+  auto object = std::make_shared<SimObject>(SimObject::Kind::kInstance, def, name_, faults_);
+  for (auto& [name, value] : values) {
+    const PropertyDef* p = def->FindProperty(name);
+    int32_t type = p != nullptr ? p->cimType : wmi::cim::kString;
+    object->Set(std::move(name), std::move(value), type);
+  }
+  return object;
+}
+
+void Namespace::SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances) {
+  if (ClassEntry* entry = Find(className)) {
+    entry->fixed = std::move(instances);
+    entry->provider = nullptr;
+  }
+}
+
+void Namespace::SetProvider(std::wstring_view className, InstanceProvider provider) {
+  if (ClassEntry* entry = Find(className)) {
+    entry->provider = std::move(provider);
+    entry->fixed.reset();
+  }
+}
+
+std::optional<std::vector<wmi::ObjectPtr>> Namespace::Instances(std::wstring_view className) const {
+  const ClassEntry* entry = Find(className);
+  if (entry == nullptr) return std::nullopt;
+  if (entry->fixed) return *entry->fixed;
+  if (entry->provider) return entry->provider();
+  return std::vector<wmi::ObjectPtr>{};
+}
+
+void Namespace::SetMethodHandler(std::wstring_view className, std::wstring_view method,
+                                 MethodHandler handler) {
+  if (ClassEntry* entry = Find(className)) entry->handlers[FoldName(method)] = std::move(handler);
+}
+
+const MethodHandler* Namespace::FindMethodHandler(std::wstring_view className,
+                                                  std::wstring_view method) const {
+  const ClassEntry* entry = Find(className);
+  if (entry == nullptr) return nullptr;
+  auto it = entry->handlers.find(FoldName(method));
+  return it == entry->handlers.end() ? nullptr : &it->second;
+}
+
+Namespace& Repository::Add(std::wstring_view name) {
+  auto& slot = namespaces_[FoldName(name)];
+  if (!slot) slot = std::make_unique<Namespace>(std::wstring(name));
+  return *slot;
+}
+
+Namespace* Repository::Find(std::wstring_view name) {
+  auto it = namespaces_.find(FoldName(name));
+  return it == namespaces_.end() ? nullptr : it->second.get();
+}
+
+void Repository::ForEach(const std::function<void(Namespace&)>& visit) {
+  for (auto& [name, ns] : namespaces_) visit(*ns);
+}
+
+}  // namespace platform::sim
