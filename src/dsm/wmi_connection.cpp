@@ -1,0 +1,130 @@
+#include "dsm/wmi_connection.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "platform/machine.h"
+
+namespace dsm {
+namespace {
+
+namespace wmi = platform::wmi;
+using platform::Failed;
+
+constexpr std::wstring_view kMethodClass = L"ORNDSM_WMI_METHODS";
+
+// "<message>0x<code>" with the code as unsigned 32-bit lower-case hex.
+void ReportFailure(platform::Output& out, std::string_view message, HResult hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "%x", static_cast<unsigned>(static_cast<uint32_t>(hr)));
+  out.Line(std::string(message) + "0x" + code);
+}
+
+}  // namespace
+
+wmi::LocatorPtr& WmiLocator() {
+  static wmi::LocatorPtr locator;
+  return locator;
+}
+
+wmi::ServicesPtr& WmiServices() {
+  static wmi::ServicesPtr services;
+  return services;
+}
+
+int ConnectWmi(platform::Output& out) {
+  wmi::Runtime& runtime = platform::CurrentMachine().Wmi();
+  HResult hr = runtime.Initialize();
+  if (Failed(hr)) {
+    ReportFailure(out, "Failed to initialize COM library. Error code = ", hr);
+    return 1;
+  }
+  hr = runtime.InitializeSecurity();
+  if (Failed(hr)) {
+    ReportFailure(out, "Failed to initialize security. Error code = ", hr);
+    runtime.Uninitialize();
+    return 1;
+  }
+  wmi::LocatorPtr locator;
+  hr = runtime.CreateLocator(&locator);
+  if (Failed(hr)) {
+    ReportFailure(out, "Failed to create IWbemLocator object. Err code = ", hr);
+    runtime.Uninitialize();
+    return 1;
+  }
+  wmi::ServicesPtr services;
+  hr = locator->ConnectServer(L"ROOT\\WMI", nullptr, nullptr, &services);
+  if (Failed(hr)) {
+    ReportFailure(out, "Could not connect. Error code = ", hr);
+    locator.reset();
+    runtime.Uninitialize();
+    return 1;
+  }
+  wmi::Blanket blanket;
+  blanket.authnLevel = 3;  // RPC_C_AUTHN_LEVEL_CALL
+  blanket.impLevel = 3;    // RPC_C_IMP_LEVEL_IMPERSONATE
+  hr = services->SetBlanket(blanket);
+  if (Failed(hr)) {
+    ReportFailure(out, "Could not set proxy blanket. Error code = ", hr);
+    services.reset();
+    locator.reset();
+    runtime.Uninitialize();
+    return 1;
+  }
+  WmiLocator() = std::move(locator);
+  WmiServices() = std::move(services);
+  return 0;
+}
+
+HResult OpenEnumeration(std::wstring_view className, EnumeratorPtr* enumerator) {
+  // Reached before a connection only by a bug; fail instead of crashing.
+  if (!WmiServices()) return platform::status::kFail;
+  return WmiServices()->CreateInstanceEnum(className, wmi::kFlagShallow, enumerator);
+}
+
+HResult EnumerateInstances(std::wstring_view className,
+                           const std::function<void(const ObjectPtr&)>& visitor) {
+  EnumeratorPtr enumerator;
+  HResult hr = OpenEnumeration(className, &enumerator);
+  if (Failed(hr)) return hr;
+  while (true) {
+    ObjectPtr object;
+    uint32_t returned = 0;
+    // A failing Next ends the walk like the end of the list.
+    if (Failed(enumerator->Next(wmi::kInfinite, &object, &returned)) || returned == 0) break;
+    if (object) visitor(object);
+  }
+  return hr;
+}
+
+std::wstring MethodObjectPath(std::wstring_view instanceName) {
+  std::wstring path = std::wstring(kMethodClass) + L".InstanceName=\"";
+  for (wchar_t c : instanceName) {
+    path.push_back(c);
+    if (c == L'\\') path.push_back(c);
+  }
+  path.push_back(L'"');
+  return path;
+}
+
+HResult SpawnParameters(std::wstring_view methodName, ObjectPtr* inParams) {
+  if (!WmiServices()) return platform::status::kFail;
+  ObjectPtr methodClass;
+  HResult hr = WmiServices()->GetObject(kMethodClass, 0, &methodClass);
+  if (Failed(hr)) return hr;
+  ObjectPtr inClass;
+  hr = methodClass->GetMethod(methodName, &inClass);
+  if (Failed(hr)) return hr;
+  // A method without input has no signature to spawn from.
+  if (!inClass) return platform::status::kWbemInvalidMethodParameters;
+  return inClass->SpawnInstance(inParams);
+}
+
+HResult ExecDsmMethod(std::wstring_view objectPath, std::wstring_view methodName,
+                      const ObjectPtr& inParams, ObjectPtr* outParams) {
+  if (!WmiServices()) return platform::status::kFail;
+  return WmiServices()->ExecMethod(objectPath, methodName, inParams, outParams);
+}
+
+}  // namespace dsm
