@@ -44,7 +44,8 @@ starting with '#' are ignored; trailing blanks are an error everywhere
   exists = glob           a path relative to the run's directory exists
   absent = glob           ... or does not
 
-A block is the following lines that start with '|' or '@'. '|text' stands
+A block is the following lines that start with '|' or '@' ('#' comment
+lines may stand between them). '|text' stands
 for text and a line end; escapes: \\\\ backslash, \\t tab, \\r CR, \\xHH a byte,
 and a backslash at the end of the line drops the line end. '@name' stands
 for the bytes of tests/e2e/texts/name.txt. In expected texts and contains
@@ -227,6 +228,8 @@ def parse_case_file(path):
             data = decode_block_line(line[1:], lineno) if line[0] == "|" else \
                 read_text(line[1:], lineno)
             case.blocks[block] += data
+            continue
+        if block is not None and line.startswith("#"):
             continue
         block = None
         if not line or line.startswith("#"):
