@@ -1,0 +1,25 @@
+// Windows only: the one header of the win32 backend that includes the
+// Windows SDK, so the SDK's macros reach no file outside this folder.
+#pragma once
+
+// clang-format off
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <oleauto.h>
+#include <rpcdce.h>
+// wingdi.h maps GetObject to GetObjectA/W; IWbemServices::GetObject must
+// keep its own name.
+#ifdef GetObject
+#undef GetObject
+#endif
+#include <wbemidl.h>
+// clang-format on
+
+namespace platform::win32 {
+
+/// Ends the process after a failed allocation of a BSTR, VARIANT or
+/// SAFEARRAY: one line on standard error and exit status 1.
+[[noreturn]] void FatalOutOfMemory();
+
+}  // namespace platform::win32
