@@ -196,7 +196,12 @@ bool ReadClass(const Json& j, const std::string& where, ClassDef* def, std::stri
       !ReadProperties(j["properties"], where + ".properties", &def->properties, error)) {
     return false;
   }
-  for (const auto& m : j.value("methods", Json::array())) {
+  const Json methods = j.value("methods", Json::array());
+  if (!methods.is_array()) {
+    *error = where + ": \"methods\" must be a list";
+    return false;
+  }
+  for (const auto& m : methods) {
     MethodDef method;
     if (!m.is_object() || !m.contains("name") || !m["name"].is_string()) {
       *error = where + ": a method needs a \"name\"";
@@ -218,6 +223,10 @@ bool LoadNamespace(const Json& j, const std::string& where, Namespace& ns, std::
     return false;
   }
   const Json classes = j.value("classes", Json::array());
+  if (!classes.is_array()) {
+    *error = where + ": \"classes\" must be a list";
+    return false;
+  }
   for (size_t i = 0; i < classes.size(); ++i) {
     ClassDef def;
     if (!ReadClass(classes[i], where + ".classes[" + std::to_string(i) + "]", &def, error)) {
@@ -226,7 +235,9 @@ bool LoadNamespace(const Json& j, const std::string& where, Namespace& ns, std::
     ns.DefineClass(std::move(def));
   }
   Reader reader(ns, error);
-  for (const auto& [className, list] : j.value("instances", Json::object()).items()) {
+  const Json instancesByClass = j.value("instances", Json::object());
+  if (!instancesByClass.is_object()) return reader.Fail(where, "\"instances\" must be an object");
+  for (const auto& [className, list] : instancesByClass.items()) {
     const std::string at = where + ".instances." + className;
     if (!ns.FindClass(Wide(className))) return reader.Fail(at, "unknown class");
     if (!list.is_array()) return reader.Fail(at, "expected a list of instances");
