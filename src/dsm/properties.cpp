@@ -1,0 +1,119 @@
+#include "dsm/properties.h"
+
+#include <limits>
+
+namespace dsm {
+namespace {
+
+using platform::HResult;
+using platform::wmi::Object;
+using platform::wmi::ObjectPtr;
+using platform::wmi::Value;
+namespace vt = platform::wmi::vt;
+
+bool IsIntegerType(uint16_t type) {
+  switch (type) {
+    case vt::kI1:
+    case vt::kUi1:
+    case vt::kI2:
+    case vt::kUi2:
+    case vt::kI4:
+    case vt::kUi4:
+    case vt::kI8:
+    case vt::kUi8:
+    case vt::kInt:
+    case vt::kUint:
+    case vt::kBool:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsObjectType(uint16_t type) { return type == vt::kUnknown || type == vt::kDispatch; }
+
+// The property's value, or an empty Value when the read fails.
+Value Read(const Object& object, std::wstring_view name, HResult* status) {
+  Value value;
+  HResult hr = object.Get(name, &value, nullptr);
+  if (status != nullptr) *status = hr;
+  if (platform::Failed(hr)) return Value{};
+  return value;
+}
+
+bool IsWhiteSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+
+}  // namespace
+
+uint64_t ParseUint64(std::wstring_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsWhiteSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+    negative = text[i] == L'-';
+    ++i;
+  }
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    auto digit = static_cast<uint64_t>(text[i] - L'0');
+    if (value > (kMax - digit) / 10) overflow = true;
+    value = value * 10 + digit;
+  }
+  if (overflow) return kMax;
+  return negative ? 0 - value : value;
+}
+
+std::wstring DecimalText(uint64_t value) { return std::to_wstring(value); }
+
+uint64_t ReadUint64(const Object& object, std::wstring_view name) {
+  Value value = Read(object, name, nullptr);
+  if (value.type == vt::kBstr) return ParseUint64(value.text);
+  if (IsIntegerType(value.type)) return static_cast<uint64_t>(value.integer);
+  return 0;
+}
+
+int32_t ReadInt32(const Object& object, std::wstring_view name) {
+  Value value = Read(object, name, nullptr);
+  if (!IsIntegerType(value.type)) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value.integer)));
+}
+
+std::wstring ReadText(const Object& object, std::wstring_view name, HResult* status) {
+  HResult hr = platform::status::kOk;
+  Value value = Read(object, name, &hr);
+  if (platform::Succeeded(hr) && value.type != vt::kBstr) hr = platform::status::kWbemTypeMismatch;
+  if (status != nullptr) *status = hr;
+  return platform::Succeeded(hr) ? value.text : std::wstring();
+}
+
+ObjectPtr ReadObject(const Object& object, std::wstring_view name) {
+  Value value = Read(object, name, nullptr);
+  return IsObjectType(value.type) ? value.object : nullptr;
+}
+
+ObjectArray ReadObjectArray(const Object& object, std::wstring_view name) {
+  Value value = Read(object, name, nullptr);
+  ObjectArray array;
+  if (!value.IsArray()) return array;
+  array.Lower = value.lower;
+  array.Elements.reserve(value.elements.size());
+  for (const Value& element : value.elements) {
+    array.Elements.push_back(IsObjectType(element.type) ? element.object : nullptr);
+  }
+  return array;
+}
+
+std::vector<uint8_t> ReadBytes(const Object& object, std::wstring_view name) {
+  Value value = Read(object, name, nullptr);
+  std::vector<uint8_t> bytes;
+  if (!value.IsArray()) return bytes;
+  for (const Value& element : value.elements) {
+    if (!IsIntegerType(element.type)) return {};
+    bytes.push_back(static_cast<uint8_t>(element.integer & 0xFF));
+  }
+  return bytes;
+}
+
+}  // namespace dsm
