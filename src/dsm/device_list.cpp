@@ -1,0 +1,42 @@
+#include <string>
+#include <vector>
+
+#include "dsm/columns.h"
+#include "dsm/commands.h"
+#include "dsm/model.h"
+
+namespace dsm {
+namespace {
+
+std::string DeviceRow(size_t number, const DsmDevice& device, const PathIndex& index) {
+  std::string row = " ";
+  row += PadRight(std::to_string(number), 8);
+  row += PadRight(DeviceSerialNumber(device, index), 13);
+  row += PadRight(device.PolicyName, 18);
+  row += PadRight(std::to_string(device.Paths.size()), 8);
+  // Fail-back only means something to a FailOver device.
+  row += device.PolicyName == "FailOver" ? device.FailBackWord : "N/A";
+  return row;
+}
+
+}  // namespace
+
+int ListDevices(platform::Output& out) {
+  std::vector<DsmDevice> devices;
+  std::vector<PathPerf> perf;
+  std::vector<PathDescriptor> descriptors;
+  if (int r = LoadDsmDevices(devices, 0, nullptr, nullptr); r != 0) return r;
+  if (int r = LoadPathPerf(perf); r != 0) return r;
+  if (int r = LoadPathDescriptors(descriptors); r != 0) return r;
+  if (devices.empty()) return 0;
+
+  PathIndex index(descriptors, perf);
+  out.Line("");
+  out.Line(" Device# SerialNumber Policy            nPaths  FailBack");
+  out.Line(" " + std::string(58, '-'));
+  for (size_t i = 0; i < devices.size(); ++i) out.Line(DeviceRow(i, devices[i], index));
+  out.Line("");
+  return 0;
+}
+
+}  // namespace dsm
