@@ -300,6 +300,65 @@ inline Value PropertyOf(const ObjectPtr& object, const std::wstring& name, int32
   return prop->first;
 }
 
+/// A property of a fake object that must hold `type` with `cimType`.
+inline Value Typed(const ObjectPtr& object, const std::wstring& name, uint16_t type,
+                   int32_t cimType) {
+  int32_t actual = -1;
+  Value value = PropertyOf(object, name, &actual);
+  EXPECT_EQ(value.type, type) << platform::ToConsoleText(name);
+  EXPECT_EQ(actual, cimType) << platform::ToConsoleText(name);
+  return value;
+}
+
+/// The elements of an array-of-objects property, checked for their types.
+inline std::vector<ObjectPtr> TypedObjects(const ObjectPtr& object, const std::wstring& name) {
+  Value array = Typed(object, name, wmi::vt::kArray | wmi::vt::kUnknown,
+                      wmi::cim::kArray | wmi::cim::kObject);
+  EXPECT_EQ(array.lower, 0);
+  std::vector<ObjectPtr> elements;
+  for (const Value& v : array.elements) {
+    EXPECT_EQ(v.type, wmi::vt::kUnknown);
+    elements.push_back(v.object);
+  }
+  return elements;
+}
+
+/// One MPIO_DSM_PATH of a policy sent to the DSM.
+struct SentPath {
+  std::wstring id;
+  int32_t weight = 0;
+  int32_t primary = 0;
+  bool operator==(const SentPath&) const = default;
+};
+
+/// The ORNDSM_Load_Balance_Policy sent with OrnDsmSetLoadBalancePolicy,
+/// its fields checked for their VARIANT and CIM types on the way.
+struct SentPolicy {
+  int32_t version = 0;
+  int32_t policy = 0;
+  int32_t count = 0;
+  int32_t failBack = 0;
+  std::vector<SentPath> paths;
+};
+
+inline SentPolicy DecodePolicy(const ExecCall& call) {
+  EXPECT_EQ(call.method, L"OrnDsmSetLoadBalancePolicy");
+  const int32_t kI4 = wmi::vt::kI4;
+  ObjectPtr lb = Typed(call.in, L"LoadBalancePolicy", wmi::vt::kUnknown, wmi::cim::kObject).object;
+  SentPolicy sent;
+  sent.version = int32_t(Typed(lb, L"Version", kI4, 0).integer);
+  sent.policy = int32_t(Typed(lb, L"LoadBalancePolicy", kI4, 0).integer);
+  sent.count = int32_t(Typed(lb, L"DSMPathCount", kI4, 0).integer);
+  sent.failBack = int32_t(Typed(lb, L"FailBack", kI4, 0).integer);
+  for (const ObjectPtr& path : TypedObjects(lb, L"DSM_Paths")) {
+    EXPECT_EQ(Typed(path, L"Reserved", kI4, 0).integer, 0);
+    sent.paths.push_back({Typed(path, L"DsmPathId", wmi::vt::kBstr, 0).text,
+                          int32_t(Typed(path, L"PathWeight", kI4, 0).integer),
+                          int32_t(Typed(path, L"PrimaryPath", kI4, 0).integer)});
+  }
+  return sent;
+}
+
 /// Installs a fresh fake as the process's WMI connection for each test.
 class FakeWmiTest : public ::testing::Test {
  protected:
