@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -48,11 +50,34 @@ inline wmi::Value Objects(std::vector<wmi::ObjectPtr> objects) {
 /// DSM's machine-wide data blocks.
 inline constexpr const wchar_t* kMpioInstance = L"Root\\MPIO\\0000_0";
 
-/// An instance of a WMI data block: InstanceName and Active, then `values`.
+/// One property of a derived instance. Values are moved, never copied, out
+/// of the braced lists that make instances: with thousands of paths the
+/// copies of byte arrays would cost more than everything else.
+struct Item {
+  const wchar_t* name;
+  mutable wmi::Value value;
+};
+
+inline PropertyValues Props(std::initializer_list<Item> items, size_t room = 0) {
+  PropertyValues values;
+  values.reserve(items.size() + room);
+  for (const Item& item : items) values.emplace_back(item.name, std::move(item.value));
+  return values;
+}
+
+inline wmi::ObjectPtr Instance(const Namespace& ns, const wchar_t* className,
+                               std::initializer_list<Item> items) {
+  return ns.NewInstance(className, Props(items));
+}
+
+/// An instance of a WMI data block: InstanceName and Active, then `items`.
 inline wmi::ObjectPtr DataBlock(const Namespace& ns, const wchar_t* className,
-                                std::wstring instanceName, PropertyValues values) {
-  values.insert(values.begin(), {{L"InstanceName", Text(std::move(instanceName))},
-                                 {L"Active", wmi::Value::Bool(true)}});
+                                std::wstring instanceName, std::initializer_list<Item> items) {
+  PropertyValues values;
+  values.reserve(items.size() + 2);
+  values.emplace_back(L"InstanceName", Text(std::move(instanceName)));
+  values.emplace_back(L"Active", wmi::Value::Bool(true));
+  for (const Item& item : items) values.emplace_back(item.name, std::move(item.value));
   return ns.NewInstance(className, std::move(values));
 }
 

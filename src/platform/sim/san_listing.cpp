@@ -29,17 +29,17 @@ ObjectPtr ConfigInfo(const Namespace& ns, const SanModel& model) {
 }
 
 PropertyValues MpioPathValues(const SanPath& p) {
-  return {{L"DsmPathId", U64(p.id)},
+  return Props({{L"DsmPathId", U64(p.id)},
           {L"Reserved", U64(0)},
           {L"PathWeight", U32(p.weight)},
-          {L"PrimaryPath", U32(p.primary ? 1 : 0)}};
+          {L"PrimaryPath", U32(p.primary ? 1 : 0)}}, 9);
 }
 
 /// The ALUA view of a path: its target port group is its controller port.
 PropertyValues AluaValues(const SanPath& p) {
   const uint32_t tpgState = p.state == 1 ? 0 : p.state == 7 ? 2 : 3;
   const auto group = static_cast<uint32_t>(p.controller + 1);
-  return {{L"OptimizedPath", U32(p.state == 1 ? 1 : 0)},
+  return Props({{L"OptimizedPath", U32(p.state == 1 ? 1 : 0)},
           {L"PreferredPath", U32(p.primary ? 1 : 0)},
           {L"FailedPath", U32(p.state == 5 ? 1 : 0)},
           {L"TargetPortGroup_State", U32(tpgState)},
@@ -47,7 +47,7 @@ PropertyValues AluaValues(const SanPath& p) {
           {L"SymmetricLUA", U8(0)},
           {L"TargetPortGroup_Preferred", U8(p.controller == 0 ? 1 : 0)},
           {L"TargetPortGroup_Identifier", U32(group)},
-          {L"TargetPort_Identifier", U32(group)}};
+          {L"TargetPort_Identifier", U32(group)}});
 }
 
 ObjectPtr MpioLbPolicy(const Namespace& ns, const SanLun& lun, bool v2) {
@@ -57,12 +57,13 @@ ObjectPtr MpioLbPolicy(const Namespace& ns, const SanLun& lun, bool v2) {
     PropertyValues values = MpioPathValues(p);
     if (v2) {
       PropertyValues alua = AluaValues(p);
-      values.insert(values.end(), alua.begin(), alua.end());
+      values.insert(values.end(), std::make_move_iterator(alua.begin()),
+                    std::make_move_iterator(alua.end()));
     }
     paths.push_back(ns.NewInstance(v2 ? L"MPIO_DSM_Path_V2" : L"MPIO_DSM_PATH", std::move(values)));
   }
   ObjectPtr policy =
-      ns.NewInstance(v2 ? L"DSM_Load_Balance_Policy_V2" : L"DSM_Load_Balance_Policy",
+      Instance(ns, v2 ? L"DSM_Load_Balance_Policy_V2" : L"DSM_Load_Balance_Policy",
                      {{L"Version", U32(v2 ? 2 : 1)},
                       {L"LoadBalancePolicy", U32(lun.policy)},
                       {L"DSMPathCount", U32(static_cast<uint32_t>(lun.paths.size()))},
@@ -83,7 +84,7 @@ ObjectPtr DiskInfo(const Namespace& ns, const SanModel& model) {
   drives.reserve(model.luns.size());
   for (size_t i = 0; i < model.luns.size(); ++i) {
     const SanLun& lun = model.luns[i];
-    drives.push_back(ns.NewInstance(
+    drives.push_back(Instance(ns, 
         L"MPIO_DRIVE_INFO", {{L"NumberPaths", U32(static_cast<uint32_t>(lun.paths.size()))},
                              {L"Name", Text("MPIO Disk" + std::to_string(i))},
                              {L"SerialNumber", Text(lun.serial)},
@@ -99,7 +100,7 @@ ObjectPtr PathInformation(const Namespace& ns, const SanModel& model) {
   for (const SanLun& lun : model.luns) {
     for (const SanPath& p : lun.paths) {
       const SanAdapter& a = model.adapters[p.adapter];
-      list.push_back(ns.NewInstance(L"MPIO_ADAPTER_INFORMATION",
+      list.push_back(Instance(ns, L"MPIO_ADAPTER_INFORMATION",
                                     {{L"PathId", U64(p.id)},
                                      {L"BusNumber", U8(a.pciBus)},
                                      {L"DeviceNumber", U8(a.pciDevice)},
@@ -118,7 +119,7 @@ ObjectPtr ControllerConfiguration(const Namespace& ns, const SanModel& model) {
   for (const SanController& c : model.controllers) {
     std::vector<uint8_t> identifier(32, 0);
     for (size_t i = 0; i < 8; ++i) identifier[i] = static_cast<uint8_t>(c.wwpn >> (56 - 8 * i));
-    list.push_back(ns.NewInstance(L"MPIO_CONTROLLER_INFO", {{L"IdentifierType", U32(1)},
+    list.push_back(Instance(ns, L"MPIO_CONTROLLER_INFO", {{L"IdentifierType", U32(1)},
                                                             {L"IdentifierLength", U32(8)},
                                                             {L"Identifier", Bytes(identifier)},
                                                             {L"ControllerState", U32(c.state)},
@@ -154,7 +155,7 @@ ObjectPtr DiskPerformance(const Namespace& ns, const SanLun& lun) {
   const uint64_t readTime = uint64_t{sum.reads} * 2500, writeTime = uint64_t{sum.writes} * 3100;
   constexpr uint64_t kDay = 864000000000;
   const uint64_t idleTime = readTime + writeTime < kDay ? kDay - readTime - writeTime : 0;
-  ObjectPtr data = ns.NewInstance(
+  ObjectPtr data = Instance(ns, 
       L"MSDiskDriver_PerformanceData",
       {{L"BytesRead", U64(sum.bytesRead)},
        {L"BytesWritten", U64(sum.bytesWritten)},

@@ -1,5 +1,7 @@
 // Reading the machine file's "san" section into a SanModel, with one-line
 // errors that name the entry and the problem.
+#include <algorithm>
+#include <initializer_list>
 #include <limits>
 #include <set>
 
@@ -15,14 +17,14 @@ using Json = nlohmann::ordered_json;
 class Fields {
  public:
   Fields(const Json& object, std::string where, std::string* error,
-         std::set<std::string_view> known)
+         std::initializer_list<std::string_view> known)
       : object_(object), where_(std::move(where)), error_(error) {
     if (!object.is_object()) {
       Fail(where_ + ": expected an object");
       return;
     }
     for (const auto& item : object.items()) {
-      if (!known.count(item.key())) {
+      if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
         Fail(where_ + ": unknown key \"" + item.key() + "\"");
         return;
       }

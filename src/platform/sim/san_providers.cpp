@@ -19,11 +19,12 @@ class Maker {
  public:
   Maker(const Namespace& ns, const SanModel& model) : ns_(ns), model_(model) {}
 
-  ObjectPtr Make(const wchar_t* className, PropertyValues values) const {
-    return ns_.NewInstance(className, std::move(values));
+  ObjectPtr Make(const wchar_t* className, std::initializer_list<Item> items) const {
+    return Instance(ns_, className, items);
   }
-  ObjectPtr Block(const wchar_t* className, const SanLun& lun, PropertyValues values) const {
-    return DataBlock(ns_, className, lun.instanceName, std::move(values));
+  ObjectPtr Block(const wchar_t* className, const SanLun& lun,
+                  std::initializer_list<Item> items) const {
+    return DataBlock(ns_, className, lun.instanceName, items);
   }
 
   ObjectPtr LbPolicy(const SanLun& lun) const {
