@@ -5,7 +5,7 @@
 namespace platform::sim {
 namespace {
 
-bool ReadCode(const nlohmann::json& value, uint32_t* code) {
+bool ReadCode(const nlohmann::ordered_json& value, uint32_t* code) {
   if (value.is_number_integer()) {
     *code = static_cast<uint32_t>(value.get<int64_t>());
     return true;
@@ -25,7 +25,7 @@ bool ReadCode(const nlohmann::json& value, uint32_t* code) {
   return true;
 }
 
-bool ReadBytes(const nlohmann::json& value, std::vector<uint8_t>* bytes) {
+bool ReadBytes(const nlohmann::ordered_json& value, std::vector<uint8_t>* bytes) {
   if (!value.is_array()) return false;
   for (const auto& b : value) {
     if (!b.is_number_integer() || b.get<int64_t>() < 0 || b.get<int64_t>() > 255) return false;
@@ -34,7 +34,7 @@ bool ReadBytes(const nlohmann::json& value, std::vector<uint8_t>* bytes) {
   return true;
 }
 
-bool ReadCount(const nlohmann::json& entry, const char* name, uint32_t* out) {
+bool ReadCount(const nlohmann::ordered_json& entry, const char* name, uint32_t* out) {
   if (!entry.contains(name)) return true;
   const auto& v = entry[name];
   if (!v.is_number_unsigned()) return false;
@@ -44,7 +44,7 @@ bool ReadCount(const nlohmann::json& entry, const char* name, uint32_t* out) {
 
 }  // namespace
 
-bool Faults::Load(const nlohmann::json& faults, std::string* error) {
+bool Faults::Load(const nlohmann::ordered_json& faults, std::string* error) {
   faults_.clear();
   if (faults.is_null()) return true;
   if (!faults.is_array()) {

@@ -36,7 +36,7 @@ class Faults {
  public:
   /// Reads the "faults" array; returns false with `error` set on a
   /// malformed entry.
-  bool Load(const nlohmann::json& faults, std::string* error);
+  bool Load(const nlohmann::ordered_json& faults, std::string* error);
   /// The fault that fires for this call now, or null. `target` and
   /// `method` are matched when the fault names them.
   const Fault* Check(std::string_view call, std::string_view target = {},

@@ -105,7 +105,7 @@ TEST(MachineStateTest, FileBrokenSinceLoadIsKeptAndReported) {
 TEST(FaultsTest, SelectorsAfterAndTimes) {
   Faults faults;
   std::string error;
-  ASSERT_TRUE(faults.Load(nlohmann::json::parse(R"([
+  ASSERT_TRUE(faults.Load(nlohmann::ordered_json::parse(R"([
     {"call": "Next", "target": "A", "after": 1, "times": 1, "code": "0x80041001"},
     {"call": "ExecMethod", "method": "M", "code": -2147217400},
     {"call": "CoInitializeEx", "code": 5}
@@ -127,7 +127,7 @@ TEST(FaultsTest, MalformedEntriesAreRefused) {
   for (const char* text : bad) {
     Faults faults;
     std::string error;
-    EXPECT_FALSE(faults.Load(nlohmann::json::parse(text), &error)) << text;
+    EXPECT_FALSE(faults.Load(nlohmann::ordered_json::parse(text), &error)) << text;
     EXPECT_FALSE(error.empty());
   }
 }

@@ -173,7 +173,7 @@ TEST_F(SimWmiTest, FailuresAndInjectedFaults) {
     return status::kOk;
   });
   std::string error;
-  ASSERT_TRUE(world_->faults->Load(nlohmann::json::parse(R"([
+  ASSERT_TRUE(world_->faults->Load(nlohmann::ordered_json::parse(R"([
       {"call": "ExecMethod", "target": "bad", "method": "Reset", "code": "0x80041001"},
       {"call": "SpawnInstance", "target": "Inner", "code": "0x80041006"},
       {"call": "Next", "target": "Thing", "after": 1, "code": "0x80041003"}])"), &error));

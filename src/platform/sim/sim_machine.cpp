@@ -1,0 +1,115 @@
+#include "platform/sim/sim_machine.h"
+
+#include <cstdlib>
+
+#include "platform/files.h"
+#include "platform/output.h"
+#include "platform/sim/demo_machine.h"
+#include "platform/sim/machine_state.h"
+#include "platform/sim/san.h"
+#include "platform/sim/sim_wmi.h"
+#include "platform/sim/wmi_data.h"
+
+namespace platform::sim {
+namespace {
+
+constexpr const wchar_t* kRootWmi = L"ROOT\\WMI";
+
+class SimMachine : public Machine {
+ public:
+  SimMachine() : world_(std::make_shared<WmiWorld>()) {
+    world_->faults = std::make_shared<Faults>();
+    world_->repository = &repository_;
+  }
+
+  bool Open(const std::string& path, std::string* error) {
+    if (!state_.Load(path, error)) return false;
+    return Build(error);
+  }
+
+  wmi::Runtime& Wmi() override { return *runtime_; }
+
+  int Finish() override {
+    std::string error;
+    if (state_.WriteBack(&error)) return 0;
+    StandardError().Line("tollard: " + error);
+    return 1;
+  }
+
+ private:
+  bool Build(std::string* error) {
+    const auto& document = state_.Document();
+    std::string problem;
+    Namespace& root = repository_.Add(kRootWmi);
+    if (!world_->faults->Load(document.contains("faults") ? document["faults"] : nlohmann::ordered_json(),
+                              &problem) ||
+        !InstallSan(state_, root, &problem) ||
+        !LoadWmiData(document.contains("wmi") ? document["wmi"] : nlohmann::ordered_json(),
+                     repository_, &problem)) {
+      *error = state_.Path() + ": " + problem;
+      return false;
+    }
+    // Namespaces made by the raw data check the faults too.
+    repository_.ForEach([this](Namespace& ns) { ns.SetFaults(world_->faults); });
+    runtime_ = MakeRuntime(world_);
+    return true;
+  }
+
+  Repository repository_;
+  MachineState state_;
+  std::shared_ptr<WmiWorld> world_;
+  std::unique_ptr<wmi::Runtime> runtime_;
+};
+
+// $XDG_STATE_HOME/tollard, else ~/.local/state/tollard.
+std::string DemoFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/tollard";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] == '\0') home = std::getenv("USERPROFILE");
+  if (home == nullptr || home[0] == '\0') return {};
+  return std::string(home) + "/.local/state/tollard";
+}
+
+// Creates the demo machine's state file on first use. The lock keeps two
+// first runs from writing it at the same time.
+bool EnsureDemoFile(const std::string& folder, const std::string& path, std::string* error) {
+  std::string reason;
+  if (!MakeDirectories(folder, &reason)) {
+    *error = folder + ": cannot create the state folder: " + reason;
+    return false;
+  }
+  FileLock lock;
+  if (!lock.Acquire(path + ".lock", &reason)) {
+    *error = path + ": cannot lock machine file: " + reason;
+    return false;
+  }
+  if (FileExists(path)) return true;
+  const std::string temporary = path + ".new";
+  if (!WriteWholeFile(temporary, DemoMachine().dump(2) + "\n", &reason) ||
+      !ReplaceFileAtomically(temporary, path, &reason)) {
+    *error = path + ": cannot write the demo machine: " + reason;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Machine> OpenMachine(const std::string& path, std::string* error) {
+  std::string file = path;
+  if (file.empty()) {
+    const std::string folder = DemoFolder();
+    if (folder.empty()) {
+      *error = "cannot find a state folder for the demo machine (set XDG_STATE_HOME or HOME)";
+      return nullptr;
+    }
+    file = folder + "/machine.json";
+    if (!EnsureDemoFile(folder, file, error)) return nullptr;
+  }
+  auto machine = std::make_unique<SimMachine>();
+  if (!machine->Open(file, error)) return nullptr;
+  return machine;
+}
+
+}  // namespace platform::sim
