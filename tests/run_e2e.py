@@ -66,6 +66,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -313,11 +314,16 @@ class WineRunner:
 
     def run(self, args, env, stdin, cwd):
         cmd = ["timeout", "-k", "5", str(RUN_TIMEOUT), "wine", self.program] + args
-        p = subprocess.run(cmd, input=stdin, capture_output=True, env=env, cwd=cwd)
-        if p.returncode == 124:
-            return None, p.stdout, p.stderr
-        fold = lambda b: b.replace(b"\r\n", b"\n")
-        return p.returncode % 256, fold(p.stdout), fold(p.stderr)
+        # Outputs go to files, not pipes: Wine's service processes, started
+        # by the first run, inherit the handles and would hold pipes open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            p = subprocess.run(cmd, input=stdin, stdout=out, stderr=err, env=env, cwd=cwd)
+            out.seek(0)
+            err.seek(0)
+            stdout = out.read().replace(b"\r\n", b"\n")
+            stderr = err.read().replace(b"\r\n", b"\n")
+        status = None if p.returncode == 124 else p.returncode % 256
+        return status, stdout, stderr
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)

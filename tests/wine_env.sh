@@ -48,6 +48,7 @@ wine_env_fresh_prefix() {
   wine_env_export "$prefix"
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$prefix"
+  mkdir -p "$(dirname "$prefix")"
   cp -a "$template" "$prefix"
   # Keep the server alive between runs: a run then takes ~0.1 s instead of
   # ~0.5 s from cold.
