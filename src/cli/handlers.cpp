@@ -1,10 +1,37 @@
 #include "cli/handlers.h"
 
+#include <string>
+
+#include "dsm/commands.h"
+
 namespace cli {
 
 CommandHandlers TollardHandlers() {
-  CommandHandlers handlers = DefaultHandlers();
-  return handlers;
+  using platform::Output;
+  CommandHandlers h = DefaultHandlers();
+  h.listDevices = [](Output& out) { return dsm::ListDevices(out); };
+  h.devinfoSetAll = [](std::string_view word, Output& out) {
+    return dsm::DevinfoSetAll(out, std::string(word));
+  };
+  h.devinfoSetOne = [](std::string_view serial, std::string_view word, Output& out) {
+    return dsm::DevinfoSetOne(out, std::string(serial), std::string(word));
+  };
+  h.listPaths = [](std::optional<std::string_view> kind, std::string_view value, Output& out) {
+    std::optional<std::string> k;
+    if (kind) k = std::string(*kind);
+    return dsm::ListPaths(out, k, std::string(value));
+  };
+  h.setAdapterPathState = [](std::string_view wwpn, std::string_view word, Output& out) {
+    return dsm::SetAdapterPathState(out, std::string(wwpn), std::string(word));
+  };
+  h.clearCounters = [](Output& out) { return dsm::ClearCounters(out); };
+  h.setPathRole = [](uint64_t pathId, bool primary, Output& out) {
+    return dsm::SetPathRole(out, pathId, primary);
+  };
+  h.setPathWeight = [](uint64_t pathId, int32_t weight, Output& out) {
+    return dsm::SetPathWeight(out, pathId, weight);
+  };
+  return h;
 }
 
 }  // namespace cli
