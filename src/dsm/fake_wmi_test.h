@@ -48,14 +48,14 @@ class FakeObject : public wmi::Object {
     return *this;
   }
   /// The value and CIM type last set or put, or null.
-  const std::pair<Value, int32_t>* Find(const std::wstring& name) const {
+  const std::pair<Value, int32_t>* Find(std::wstring_view name) const {
     auto hit = props_.find(name);
     return hit == props_.end() ? nullptr : &hit->second;
   }
   const std::wstring& ClassName() const { return className_; }
 
   HResult Get(std::wstring_view name, Value* value, int32_t* cimType) const override {
-    const auto* prop = Find(std::wstring(name));
+    const auto* prop = Find(name);
     if (prop == nullptr) return status::kWbemNotFound;
     *value = prop->first;
     if (cimType != nullptr) *cimType = prop->second;
@@ -89,13 +89,14 @@ class FakeObject : public wmi::Object {
  private:
   std::wstring className_;
   std::shared_ptr<FakeFaults> faults_;
-  std::map<std::wstring, std::pair<Value, int32_t>> props_;
+  std::map<std::wstring, std::pair<Value, int32_t>, std::less<>> props_;
 };
 
 class FakeEnumerator : public wmi::Enumerator {
  public:
-  FakeEnumerator(std::vector<ObjectPtr> objects, size_t failAfter, HResult failure)
-      : objects_(std::move(objects)), failAfter_(failAfter), failure_(failure) {}
+  /// Hands out `objects`, which must outlive the enumerator.
+  FakeEnumerator(const std::vector<ObjectPtr>& objects, size_t failAfter, HResult failure)
+      : objects_(objects), failAfter_(failAfter), failure_(failure) {}
   HResult QueryBlanket(uint32_t*, uint32_t*) override { return status::kOk; }
   HResult SetBlanket(const wmi::Blanket&) override { return status::kOk; }
   HResult Next(int32_t timeout, ObjectPtr* object, uint32_t* returned) override {
@@ -109,7 +110,7 @@ class FakeEnumerator : public wmi::Enumerator {
   }
 
  private:
-  std::vector<ObjectPtr> objects_;
+  const std::vector<ObjectPtr>& objects_;
   size_t at_ = 0;
   size_t failAfter_;
   HResult failure_;

@@ -111,15 +111,19 @@ int LoadDsmDevices(std::vector<DsmDevice>& devices, uint64_t searchedId, LbPolic
 }
 
 void FillFromIdentifier(const std::vector<uint8_t>& identifier, PathPerf& record) {
-  std::string text;
-  text.reserve(identifier.size() * 2);
-  for (uint8_t byte : identifier) AppendHexByte(text, byte);
-  size_t bytes = identifier.size();
-  record.ScsiAddressKey = bytes >= 4 ? text.substr(0, 8) : std::string();
-  record.HbaWwpn = bytes >= 12 ? text.substr(8, 16) : std::string();
-  record.CtrlPortWwpn = bytes >= 20 ? text.substr(24, 16) : std::string();
-  record.SerialNumber = bytes >= 25 ? text.substr(40, 8) + "-" + text.substr(48, 2) : std::string();
-  record.State = cli::PathStateNameOf(bytes >= 26 ? identifier[25] : 0);
+  // Bytes [from, to) as hex digits, or empty text when the identifier is too short.
+  auto hex = [&identifier](size_t from, size_t to) {
+    std::string text;
+    if (identifier.size() < to) return text;
+    text.reserve((to - from) * 2 + 1);
+    for (size_t i = from; i < to; ++i) AppendHexByte(text, identifier[i]);
+    return text;
+  };
+  record.ScsiAddressKey = hex(0, 4);
+  record.HbaWwpn = hex(4, 12);
+  record.CtrlPortWwpn = hex(12, 20);
+  record.SerialNumber = identifier.size() >= 25 ? hex(20, 24) + "-" + hex(24, 25) : std::string();
+  record.State = cli::PathStateNameOf(identifier.size() >= 26 ? identifier[25] : 0);
 }
 
 int LoadPathPerf(std::vector<PathPerf>& records) {
