@@ -58,6 +58,7 @@ helps, and last a line `N passed, M failed`. Exit status 1 if any failed.
 
 import argparse
 import difflib
+import fcntl
 import glob
 import json
 import os
@@ -491,6 +492,19 @@ def skipped_here(case, options):
     return ("skip-wine" if options.wine else "skip-native") in case.marks
 
 
+def hold_work_dir(work):
+    """Locks the work directory for this invocation: a second runner on the
+    same build (two ctest runs, say) waits instead of wiping our runs and
+    Wine prefix."""
+    lock = open(work / "runner.lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print(f"waiting for another runner using {work}", flush=True)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+    return lock
+
+
 def main():
     ap = argparse.ArgumentParser(description="tollard end-to-end cases")
     ap.add_argument("--tollard", default=str(HERE.parent / "build/default/tollard"))
@@ -505,6 +519,8 @@ def main():
     if not os.access(program, os.R_OK):
         sys.exit(f"no program at {program}")
     work = Path(options.work).resolve()
+    work.mkdir(parents=True, exist_ok=True)
+    lock = hold_work_dir(work)
     cases, errors = collect(options.paths)
     for line in errors:
         print(line)

@@ -47,9 +47,9 @@ wine_env_fresh_prefix() {
   wine_env_template "$template" || return 1
   wine_env_export "$prefix"
   wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$prefix"
-  mkdir -p "$(dirname "$prefix")"
-  cp -a "$template" "$prefix"
+  rm -rf "$prefix" || return 1
+  mkdir -p "$(dirname "$prefix")" || return 1
+  cp -a "$template" "$prefix" || return 1
   # Keep the server alive between runs: a run then takes ~0.1 s instead of
   # ~0.5 s from cold.
   wineserver -p </dev/null >/dev/null 2>&1
