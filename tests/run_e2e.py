@@ -457,6 +457,8 @@ class Run:
         status, out, err = self.runner.run(self.args, env, stdin, self.dir)
         if status is None:
             self.problems.append(f"no end within {RUN_TIMEOUT} s")
+        elif status < 0:
+            self.problems.append(f"killed by signal {-status}")
         elif status != self.case.status:
             self.problems.append(f"exit status {status}, expected {self.case.status}")
         self.compare_stream("stdout", out)
