@@ -29,13 +29,15 @@ TEST_F(ClearCountersTest, ReportsFailureOfAnyDevice) {
          static_cast<FakeObject&>(*w.instances[L"ORNDSM_WMI_METHODS"][0])
              .Set(L"InstanceName", Value::Null());
        },
-       1, " Clear all counters: Failed"},
+       1,
+       " Clear all counters: Failed"},
       {"enumeration breaks off",
        {0, 0},
        [](FakeServices& w) {
          w.faults->next[L"ORNDSM_WMI_METHODS"] = {1, status::kWbemTransportFailure};
        },
-       1, " Clear all counters: Failed"},
+       1,
+       " Clear all counters: Failed"},
   };
   for (const Case& c : cases) {
     wmi_ = std::make_shared<FakeServices>();

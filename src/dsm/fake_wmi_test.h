@@ -242,9 +242,8 @@ inline ObjectPtr DsmPath(FakeServices& wmi, uint64_t id, uint32_t weight, bool p
 }
 
 /// The embedded LoadBalancePolicy object of a policy instance.
-inline std::shared_ptr<FakeObject> PolicyObject(FakeServices& wmi, int32_t policy,
-                                                int32_t failBack, int32_t count,
-                                                std::vector<ObjectPtr> paths) {
+inline std::shared_ptr<FakeObject> PolicyObject(FakeServices& wmi, int32_t policy, int32_t failBack,
+                                                int32_t count, std::vector<ObjectPtr> paths) {
   auto lb = wmi.New(L"ORNDSM_Load_Balance_Policy");
   lb->Set(L"LoadBalancePolicy", Value::I4(policy))
       .Set(L"FailBack", Value::I4(failBack))
@@ -277,7 +276,8 @@ inline void Install(FakeServices& wmi, const std::vector<SanDevice>& devices) {
           .Set(L"TargetId", Value::I4(p.address[2]))
           .Set(L"Lun", Value::I4(p.address[3]));
       auto descriptor = wmi.New(L"MPIO_PDO_INFO");
-      descriptor->Set(L"PathIdentifier", U64Text(p.id)).Set(L"ScsiAddress", Value::Unknown(address));
+      descriptor->Set(L"PathIdentifier", U64Text(p.id))
+          .Set(L"ScsiAddress", Value::Unknown(address));
       descriptors.push_back(descriptor);
     }
     int32_t count = int32_t(device.paths.size());

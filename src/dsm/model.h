@@ -115,6 +115,7 @@ void FillFromIdentifier(const std::vector<uint8_t>& identifier, PathPerf& record
 /// while it is used.
 class PathIndex {
  public:
+  /// Indexes both lists; they must outlive the index.
   PathIndex(const std::vector<PathDescriptor>& descriptors, const std::vector<PathPerf>& perf);
 
   /// None (null) for id 0; otherwise, of the descriptors with that

@@ -12,9 +12,9 @@ namespace {
 using namespace dsm::testing;
 
 TEST(FillFromIdentifier, CutsFieldsAndLeavesMissingOnesEmpty) {
-  std::vector<uint8_t> full = {0x02, 0x00, 0x05, 0x01, 0x21, 0x00, 0x00, 0x1B, 0x32, 0x0A,
-                               0x0B, 0x0C, 0x50, 0x06, 0x01, 0x60, 0x3B, 0xA0, 0x1D, 0x2E,
-                               0x01, 0x23, 0xAB, 0xCD, 0x01, 0x07, 0xFF};
+  std::vector<uint8_t> full = {0x02, 0x00, 0x05, 0x01, 0x21, 0x00, 0x00, 0x1B, 0x32,
+                               0x0A, 0x0B, 0x0C, 0x50, 0x06, 0x01, 0x60, 0x3B, 0xA0,
+                               0x1D, 0x2E, 0x01, 0x23, 0xAB, 0xCD, 0x01, 0x07, 0xFF};
   struct Case {
     size_t bytes;
     const char* key;
@@ -114,8 +114,8 @@ TEST(DecodePolicyInstance, FillsTheBlockByArrayIndex) {
     auto lb = PolicyObject(wmi, 1, 2, c.count, {});
     lb->Set(L"DSM_Paths", Objects(paths, c.lower));
     auto instance = wmi.New(L"ORNDSM_QueryLBPolicy");
-    instance->Set(L"InstanceName", Value::Bstr(L"MPIO\\Disk&0_0")).Set(L"LoadBalancePolicy",
-                                                                       Value::Unknown(lb));
+    instance->Set(L"InstanceName", Value::Bstr(L"MPIO\\Disk&0_0"))
+        .Set(L"LoadBalancePolicy", Value::Unknown(lb));
     DecodedDevice d = DecodePolicyInstance(*instance);
     EXPECT_EQ(d.InstanceName, L"MPIO\\Disk&0_0") << c.name;
     EXPECT_EQ(d.Device.PolicyName, "FailOver") << c.name;

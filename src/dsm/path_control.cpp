@@ -53,7 +53,8 @@ std::vector<uint64_t> AdapterPathIds(const std::string& wwpn, const std::vector<
   std::vector<uint64_t> ids;
   if (wwpn.empty()) return ids;  // a port whose name is unknown names no path
   std::unordered_map<std::string, std::vector<uint64_t>> idsByKey;
-  for (const PathDescriptor& d : descriptors) idsByKey[d.ScsiAddressKey].push_back(d.PathIdentifier);
+  for (const PathDescriptor& d : descriptors)
+    idsByKey[d.ScsiAddressKey].push_back(d.PathIdentifier);
   for (const PathPerf& record : perf) {
     if (record.HbaWwpn != wwpn) continue;
     auto hit = idsByKey.find(record.ScsiAddressKey);
@@ -68,9 +69,9 @@ int BuildPathStatusInput(const std::vector<uint64_t>& ids, int32_t state, Object
   if (platform::Failed(SpawnParameters(L"OrnDsmSetPathStatus", inParams)) || !*inParams) return 1;
   ObjectPtr status;
   if (platform::Failed(SpawnClassInstance(L"DSM_Set_Path_Status", &status))) return 1;
-  if (platform::Failed(PutFields(*status, {{L"Version", Value::I4(1)},
-                                           {L"DSMPathStatusCount",
-                                            Value::I4(static_cast<int32_t>(ids.size()))}}))) {
+  if (platform::Failed(PutFields(
+          *status, {{L"Version", Value::I4(1)},
+                    {L"DSMPathStatusCount", Value::I4(static_cast<int32_t>(ids.size()))}}))) {
     return 1;
   }
   ObjectPtr elementClass;

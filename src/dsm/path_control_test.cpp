@@ -39,7 +39,11 @@ class PathControlTest : public FakeWmiTest {
   }
   void InstallSan() {
     Install(*wmi_,
-            {{L"F", 1, 2, 1, 1,
+            {{L"F",
+              1,
+              2,
+              1,
+              1,
               {Path(0x1a, 1, kHbaA, 10, true), Path(0x1b, 2, kHbaA, 20, true),
                Path(0x1c, 3, kHbaB, 30, false)}},
              {L"R", 2, 2, 1, 2, {Path(0x2a, 4, kHbaA, 0, false), Path(0x2b, 5, kHbaA, 0, true)}},
@@ -53,8 +57,8 @@ TEST(PolicyNumberOfName, ExactWordsOnlyAndOneOtherwise) {
   struct Case {
     const char* text;
     int32_t number;
-  } cases[] = {{"FailOver", 1}, {"RoundRobin", 2},     {"RoundRobinSubset", 3},
-               {"Dynlqd", 4},   {"Weighted", 5},       {"LeastBlocks", 6},
+  } cases[] = {{"FailOver", 1},   {"RoundRobin", 2},     {"RoundRobinSubset", 3},
+               {"Dynlqd", 4},     {"Weighted", 5},       {"LeastBlocks", 6},
                {"roundrobin", 1}, {"VendorSpecific", 1}, {"Unknown", 1}};
   for (const Case& c : cases) EXPECT_EQ(PolicyNumberOfName(c.text), c.number) << c.text;
 }
@@ -69,25 +73,47 @@ TEST_F(PathControlTest, RolesAndWeightsResendTheDevicesPolicy) {
     std::vector<SentPath> paths;
   } cases[] = {
       {"primary on FailOver leaves one primary",
-       [](platform::Output& o) { return SetPathRole(o, 0x1c, true); }, L"F", 1, 2,
+       [](platform::Output& o) { return SetPathRole(o, 0x1c, true); },
+       L"F",
+       1,
+       2,
        {{L"26", 10, 0}, {L"27", 20, 0}, {L"28", 30, 1}}},
       {"primary elsewhere changes one flag",
-       [](platform::Output& o) { return SetPathRole(o, 0x2a, true); }, L"R", 2, 2,
+       [](platform::Output& o) { return SetPathRole(o, 0x2a, true); },
+       L"R",
+       2,
+       2,
        {{L"42", 0, 1}, {L"43", 0, 1}}},
       {"fail-back on sends FailOver with fail-back",
-       [](platform::Output& o) { return SetPathRole(o, 0x3a, true); }, L"O", 1, 1,
+       [](platform::Output& o) { return SetPathRole(o, 0x3a, true); },
+       L"O",
+       1,
+       1,
        {{L"58", 0, 1}}},
       {"secondary of the only path",
-       [](platform::Output& o) { return SetPathRole(o, 0x4a, false); }, L"S", 1, 2,
+       [](platform::Output& o) { return SetPathRole(o, 0x4a, false); },
+       L"S",
+       1,
+       2,
        {{L"74", 0, 0}}},
       {"VendorSpecific is sent as FailOver",
-       [](platform::Output& o) { return SetPathRole(o, 0x5a, true); }, L"V", 1, 2,
+       [](platform::Output& o) { return SetPathRole(o, 0x5a, true); },
+       L"V",
+       1,
+       2,
        {{L"90", 0, 1}}},
       {"weight clears every primary flag",
-       [](platform::Output& o) { return SetPathWeight(o, 0x1a, 50); }, L"F", 1, 2,
+       [](platform::Output& o) { return SetPathWeight(o, 0x1a, 50); },
+       L"F",
+       1,
+       2,
        {{L"26", 50, 0}, {L"27", 20, 0}, {L"28", 30, 0}}},
-      {"negative weight", [](platform::Output& o) { return SetPathWeight(o, 0x3a, -5); }, L"O", 2,
-       2, {{L"58", -5, 0}}},
+      {"negative weight",
+       [](platform::Output& o) { return SetPathWeight(o, 0x3a, -5); },
+       L"O",
+       2,
+       2,
+       {{L"58", -5, 0}}},
   };
   for (const Case& c : cases) {
     wmi_->calls.clear();
@@ -154,7 +180,9 @@ TEST_F(PathControlTest, AdapterStateFailures) {
       {"no device", "2100001B32000001", "failed",
        [](FakeServices& w) { w.instances[L"ORNDSM_QueryLBPolicy"].clear(); }, 0, "", false},
       {"operations class missing", "2100001B32000001", "failed",
-       [](FakeServices& w) { w.faults->openEnum[L"DSM_LB_Operations"] = status::kWbemInvalidClass; },
+       [](FakeServices& w) {
+         w.faults->openEnum[L"DSM_LB_Operations"] = status::kWbemInvalidClass;
+       },
        status::kWbemInvalidClass, "", false},
       {"methods not enumerable", "2100001B32000001", "failed",
        [](FakeServices& w) { w.faults->openEnum[L"ORNDSM_WMI_METHODS"] = status::kAccessDenied; },
@@ -162,8 +190,10 @@ TEST_F(PathControlTest, AdapterStateFailures) {
       {"no method object", "2100001B32000001", "failed",
        [](FakeServices& w) { w.instances[L"ORNDSM_WMI_METHODS"].clear(); }, 0, "", false},
       {"Next fails", "2100001B32000001", "failed",
-       [](FakeServices& w) { w.faults->next[L"ORNDSM_WMI_METHODS"] = {0, status::kFail}; }, 1, "",
-       false},
+       [](FakeServices& w) {
+         w.faults->next[L"ORNDSM_WMI_METHODS"] = {0, status::kFail};
+       },
+       1, "", false},
       {"element spawn fails", "2100001B32000001", "failed",
        [](FakeServices& w) { w.faults->spawn[L"MPIO_DSM_PathStatus"] = status::kWbemOutOfMemory; },
        status::kWbemOutOfMemory, "", false},

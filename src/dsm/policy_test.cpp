@@ -37,7 +37,11 @@ class PolicyTest : public FakeWmiTest {
   // Adapter port A carries four paths, B one: B is the least used.
   void SetUp() override {
     FakeWmiTest::SetUp();
-    Install(*wmi_, {{L"MPIO\\Disk&0\\A", 1, 2, 0x0123ABCD, 1,
+    Install(*wmi_, {{L"MPIO\\Disk&0\\A",
+                     1,
+                     2,
+                     0x0123ABCD,
+                     1,
                      {Path(0x1a, 2, kHbaA, 7, true), Path(0x1b, 3, kHbaB, 8)}},
                     {L"B", 2, 2, 0x0123ABCD, 2, {Path(0x2a, 4, kHbaA), Path(0x2b, 5, kHbaA)}},
                     {L"C", 1, 1, 0x0123ABCD, 3, {Path(0x3a, 6, kHbaA)}}});
@@ -56,9 +60,9 @@ TEST_F(PolicyTest, PolicyWordsSelectTheNumberSent) {
   struct Case {
     const char* word;
     int32_t policy;  // 0: the long help, nothing sent
-  } cases[] = {{"rou", 2},           {"roundrobins", 3}, {"FAILOVER", 1}, {"dyn", 4},
-               {"Weigh", 5},         {"lea", 6},         {"fa", 0},       {"VendorSpecific", 0},
-               {"roundrobinsubsetx", 0}};
+  } cases[] = {{"rou", 2}, {"roundrobins", 3},    {"FAILOVER", 1},
+               {"dyn", 4}, {"Weigh", 5},          {"lea", 6},
+               {"fa", 0},  {"VendorSpecific", 0}, {"roundrobinsubsetx", 0}};
   for (const Case& c : cases) {
     wmi_->calls.clear();
     out_.Clear();
@@ -125,8 +129,8 @@ TEST_F(PolicyTest, AllDevicesReportsEachOneAndFailsWhenOneFailed) {
   } cases[] = {
       {"RoundRobin", 0, 3, "0123ABCD-01 is set.\n0123ABCD-02 is set.\n0123ABCD-03 is set.\n", 0},
       {"RoundRobin", 2, 5, "0123ABCD-01 is set.\n0123ABCD-02 is set.\n0123ABCD-03 is set.\n", 0},
-      {"RoundRobin", 99, 5,
-       "0123ABCD-01 is set.\n0123ABCD-02 is not set.\n0123ABCD-03 is set.\n", 1},
+      {"RoundRobin", 99, 5, "0123ABCD-01 is set.\n0123ABCD-02 is not set.\n0123ABCD-03 is set.\n",
+       1},
       {"failback-on", 0, 2,
        "0123ABCD-01 is set.\n  not fail-over: 0123ABCD-02\n0123ABCD-02 is set.\n"
        "0123ABCD-03 is set.\n",
@@ -159,8 +163,10 @@ TEST_F(PolicyTest, SendingFailuresAndTheirResults) {
       {"no method object", [](FakeServices& w) { w.instances[L"ORNDSM_WMI_METHODS"].clear(); }, 0,
        false},
       {"Next fails",
-       [](FakeServices& w) { w.faults->next[L"ORNDSM_WMI_METHODS"] = {0, status::kFail}; }, 1,
-       false},
+       [](FakeServices& w) {
+         w.faults->next[L"ORNDSM_WMI_METHODS"] = {0, status::kFail};
+       },
+       1, false},
       {"policy class missing",
        [](FakeServices& w) {
          w.faults->getObject[L"ORNDSM_Load_Balance_Policy"] = status::kWbemNotFound;

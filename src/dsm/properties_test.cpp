@@ -45,8 +45,9 @@ TEST(ReadProperty, UnexpectedTypesGiveDefaults) {
       .Set(L"null", Value::Null())
       .Set(L"real", Value::Real(vt::kR8, 3.5))
       .Set(L"object", Value::Unknown(inner))
-      .Set(L"mixed", Value::Array(vt::kUnknown, {Value::Unknown(inner), Value::Unknown(nullptr),
-                                                 Value::I4(3)}, 2))
+      .Set(L"mixed",
+           Value::Array(vt::kUnknown,
+                        {Value::Unknown(inner), Value::Unknown(nullptr), Value::I4(3)}, 2))
       .Set(L"bytes", Bytes({1, 0xAB}))
       .Set(L"badBytes", Value::Array(vt::kBstr, {Value::Bstr(L"1")}));
 

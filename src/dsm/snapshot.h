@@ -35,9 +35,9 @@ struct DeviceSnapshot;
 /// one) name no path.
 class SnapshotIndex {
  public:
+  /// Builds every lookup from the snapshot's lists.
   explicit SnapshotIndex(const DeviceSnapshot& snapshot);
 
-  const PathIndex& Join() const { return join_; }
   /// The device path entries whose performance record has `serial`, in
   /// device order and path order.
   const std::vector<PathPosition>& PathsOfSerial(const std::string& serial) const;
