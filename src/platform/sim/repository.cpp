@@ -12,18 +12,28 @@ std::wstring FoldName(std::wstring_view name) {
   return folded;
 }
 
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    wchar_t x = a[i], y = b[i];
+    if (x == y) continue;
+    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
+    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 const PropertyDef* ClassDef::FindProperty(std::wstring_view property) const {
-  std::wstring wanted = FoldName(property);
   for (const PropertyDef& p : properties) {
-    if (p.name.size() == wanted.size() && FoldName(p.name) == wanted) return &p;
+    if (SameName(p.name, property)) return &p;
   }
   return nullptr;
 }
 
 const MethodDef* ClassDef::FindMethod(std::wstring_view method) const {
-  std::wstring wanted = FoldName(method);
   for (const MethodDef& m : methods) {
-    if (FoldName(m.name) == wanted) return &m;
+    if (SameName(m.name, method)) return &m;
   }
   return nullptr;
 }
@@ -58,6 +68,7 @@ wmi::ObjectPtr Namespace::NewInstance(std::wstring_view className, PropertyValue
   auto def = FindClass(className);
   if (!def) return nullptr;
   auto object = std::make_shared<SimObject>(SimObject::Kind::kInstance, def, name_, faults_);
+  object->Reserve(values.size());
   for (auto& [name, value] : values) {
     const PropertyDef* p = def->FindProperty(name);
     int32_t type = p != nullptr ? p->cimType : wmi::cim::kString;

@@ -114,6 +114,9 @@ class Repository {
   std::map<std::wstring, std::unique_ptr<Namespace>, std::less<>> namespaces_;
 };
 
+/// Compares ASCII names without letter case, as WMI compares names.
+bool SameName(std::wstring_view a, std::wstring_view b);
+
 /// Lower-case form of an ASCII name (class, namespace, method names).
 std::wstring FoldName(std::wstring_view name);
 

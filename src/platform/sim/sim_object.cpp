@@ -9,16 +9,7 @@ using wmi::Value;
 namespace vt = wmi::vt;
 namespace cim = wmi::cim;
 
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i], y = b[i];
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b) { return SameName(a, b); }
 
 constexpr const wchar_t* kSystemNames[] = {L"__GENUS",  L"__CLASS",     L"__SUPERCLASS",
                                            L"__DYNASTY", L"__RELPATH",  L"__PROPERTY_COUNT",

@@ -29,6 +29,7 @@ class SimObject : public wmi::Object {
 
   /// Stores a value without the checks of Put (raw data, derived classes).
   void Set(std::wstring name, wmi::Value value, int32_t cimType);
+  void Reserve(size_t count) { slots_.reserve(count); }
   const ClassDef& Def() const { return *def_; }
   Kind ObjectKind() const { return kind_; }
 
