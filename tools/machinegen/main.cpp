@@ -44,7 +44,7 @@ std::optional<uint32_t> Number(std::string_view text, uint32_t min, uint32_t max
 /// Reads the arguments; false with `error` set on a usage error.
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   bool haveLuns = false, havePaths = false;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i < argc; i += 2) {
     const std::string_view name = argv[i];
     struct Field {
       const char* name;
@@ -73,7 +73,6 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     }
     *field->out = *value;
     *field->seen = true;
-    ++i;
   }
   if (!haveLuns || !havePaths) {
     *error = "--luns and --paths are required";

@@ -98,8 +98,10 @@ Edit SetPolicyEdit(std::string serial, uint32_t policy, uint32_t failBack,
 Edit SetPathStatesEdit(PathStates states) {
   return [states = std::move(states)](Json& document) {
     bool all = true;
-    for (const auto& [serial, changes] : states) {
-      all = EditLun(document, serial,
+    for (const auto& lunStates : states) {
+      // A named reference: clang 14 cannot capture a structured binding.
+      const auto& changes = lunStates.second;
+      all = EditLun(document, lunStates.first,
                     [&](Json&, Json& list, const auto& positions) {
                       for (const auto& change : changes) {
                         if (!positions.count(change.first)) return false;
