@@ -83,13 +83,14 @@ Edit SetPolicyEdit(std::string serial, uint32_t policy, uint32_t failBack,
       for (const PathSetting& s : paths) {
         if (!positions.count(s.id)) return false;
       }
-      Put(lun, "policy", PolicyJson(policy), policy == 2);
-      Put(lun, "failback", FailBackJson(failBack), failBack == 2);
       for (const PathSetting& s : paths) {
         Json& path = list[positions.at(s.id)];
         Put(path, "weight", Json(s.weight), s.weight == 0);
         Put(path, "primary", Json(s.primary), !s.primary);
       }
+      // After the paths: a member added to the LUN may move `list`.
+      Put(lun, "policy", PolicyJson(policy), policy == 2);
+      Put(lun, "failback", FailBackJson(failBack), failBack == 2);
       return true;
     });
   };
