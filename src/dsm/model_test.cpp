@@ -106,6 +106,9 @@ TEST(DecodePolicyInstance, FillsTheBlockByArrayIndex) {
       {"count beyond the elements", 5, 0, false, 3, 5, true},
       {"lower bound 1", 3, 1, false, 3, 3, true},
       {"absurd count", -1, 0, false, 3, LbPolicyBlock::kMinBlockEntries, false},
+      // Elements far out leave holes, not room: the block stays small.
+      {"absurd count and lower bound", -1, INT32_MAX, false, 3, LbPolicyBlock::kMinBlockEntries,
+       false},
   };
   for (const Case& c : cases) {
     std::vector<ObjectPtr> paths = {DsmPath(wmi, 11, 5, true), DsmPath(wmi, 12, 6, false),
@@ -125,10 +128,12 @@ TEST(DecodePolicyInstance, FillsTheBlockByArrayIndex) {
     ASSERT_EQ(d.Block.Entries.size(), c.entries) << c.name;
     EXPECT_EQ(d.Block.Whole(), c.whole) << c.name;
     // Element k stands at index lower + k.
-    const LbPathEntry& first = d.Block.Entries[size_t(c.lower)];
-    EXPECT_EQ(first.DsmPathId, 11u) << c.name;
-    EXPECT_EQ(first.PathWeight, 5u) << c.name;
-    EXPECT_EQ(first.PrimaryPath, 1u) << c.name;
+    if (size_t(c.lower) < d.Block.Entries.size()) {
+      const LbPathEntry& first = d.Block.Entries[size_t(c.lower)];
+      EXPECT_EQ(first.DsmPathId, 11u) << c.name;
+      EXPECT_EQ(first.PathWeight, 5u) << c.name;
+      EXPECT_EQ(first.PrimaryPath, 1u) << c.name;
+    }
     if (c.withNull) {
       EXPECT_EQ(d.Block.Entries[1].DsmPathId, 0u) << c.name;
     }
