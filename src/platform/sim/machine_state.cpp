@@ -36,6 +36,11 @@ bool Parse(const std::string& path, const std::string& text, nlohmann::ordered_j
     *error = path + ": invalid JSON at line " + std::to_string(line) + ", column " +
              std::to_string(column) + ": " + detail;
     return false;
+  } catch (const nlohmann::json::out_of_range& e) {
+    // A number beyond the range of a double ("1e999") comes without a position.
+    std::string what = e.what();
+    *error = path + ": invalid JSON: " + what.substr(what.find("] ") + 2);
+    return false;
   }
   if (!document->is_object()) {
     *error = path + ": not a machine file: the top level must be a JSON object";

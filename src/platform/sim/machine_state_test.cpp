@@ -46,6 +46,7 @@ TEST(MachineStateTest, LoadErrorsNameTheFileAndLeaveItAlone) {
       {"truncated", "{\"a\": 1", "invalid JSON at line 1"},
       {"array", "[1, 2]", "the top level must be a JSON object"},
       {"empty", "", "invalid JSON at line 1, column 1"},
+      {"number overflow", "{\"a\": 1e999}", "invalid JSON: number overflow parsing '1e999'"},
   };
   for (const Case& c : cases) {
     const std::string path = TempPath(c.name);
