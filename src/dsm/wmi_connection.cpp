@@ -48,14 +48,15 @@ int ConnectWmi(platform::Output& out) {
   }
   wmi::LocatorPtr locator;
   hr = runtime.CreateLocator(&locator);
-  if (Failed(hr)) {
+  // A success code that comes without the object is a failure all the same.
+  if (Failed(hr) || !locator) {
     ReportFailure(out, "Failed to create IWbemLocator object. Err code = ", hr);
     runtime.Uninitialize();
     return 1;
   }
   wmi::ServicesPtr services;
   hr = locator->ConnectServer(L"ROOT\\WMI", nullptr, nullptr, &services);
-  if (Failed(hr)) {
+  if (Failed(hr) || !services) {
     ReportFailure(out, "Could not connect. Error code = ", hr);
     locator.reset();
     runtime.Uninitialize();

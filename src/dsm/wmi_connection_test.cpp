@@ -192,6 +192,51 @@ TEST_F(WmiConnectionTest, EachFailingStepReportsAndUndoesWhatWasDone) {
   }
 }
 
+// A locator that connects with a success code but hands out no services.
+struct EmptyLocator : wmi::Locator {
+  HResult ConnectServer(std::wstring_view, const std::wstring*, const std::wstring*,
+                        wmi::ServicesPtr*) override {
+    return status::kFalse;
+  }
+};
+
+// Success codes without the object they promise end the connection like
+// failures, with the code received, instead of a call through null.
+TEST_F(WmiConnectionTest, SuccessWithoutTheObjectIsAFailure) {
+  struct HollowRuntime : FakeRuntime {
+    bool noLocator = false;
+    HResult CreateLocator(wmi::LocatorPtr* locator) override {
+      HResult hr = Step("create locator", 2);
+      if (!noLocator) *locator = std::make_shared<EmptyLocator>();
+      return hr;
+    }
+  };
+  struct HollowMachine : platform::Machine {
+    wmi::Runtime& Wmi() override { return runtime; }
+    int Finish() override { return 0; }
+    HollowRuntime runtime;
+  };
+  struct Case {
+    bool noLocator;
+    std::string message;
+  } cases[] = {
+      {true, "Failed to create IWbemLocator object. Err code = 0x1"},
+      {false, "Could not connect. Error code = 0x1"},
+  };
+  for (const Case& c : cases) {
+    HollowMachine hollow;
+    hollow.runtime.noLocator = c.noLocator;
+    hollow.runtime.results[2] = c.noLocator ? status::kFalse : status::kOk;
+    platform::SetMachine(&hollow);
+    platform::StringOutput out;
+    EXPECT_EQ(ConnectWmi(out), 1);
+    EXPECT_EQ(out.Text(), c.message + "\n");
+    EXPECT_EQ(hollow.runtime.log.back(), "uninitialize");
+    EXPECT_FALSE(WmiServices());
+    EXPECT_FALSE(WmiLocator());
+  }
+}
+
 TEST_F(WmiConnectionTest, SuccessKeepsTheConnection) {
   platform::StringOutput out;
   machine.runtime.results[1] = status::kFalse;  // success codes are not failures
