@@ -142,7 +142,7 @@ TEST(DsmDriver, SetLoadBalancePolicyStoresTheWholePolicy) {
   EXPECT_TRUE(lun.paths[3].primary);
   EXPECT_EQ(lun.paths[1].weight, 0xFFFFFFFBu);
   // The derived class shows the change at once, and so does the document.
-  const auto policies = m.ns.Instances(L"ORNDSM_QueryLBPolicy").value();
+  const auto policies = m.ns.Instances(L"ORNDSM_QueryLBPolicy").value().All();
   Value embedded, number;
   policies[2]->Get(L"LoadBalancePolicy", &embedded, nullptr);
   embedded.object->Get(L"LoadBalancePolicy", &number, nullptr);

@@ -1,5 +1,7 @@
 #include "platform/sim/repository.h"
 
+#include <algorithm>
+
 #include "platform/sim/sim_object.h"
 
 namespace platform::sim {
@@ -10,6 +12,34 @@ std::wstring FoldName(std::wstring_view name) {
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
   }
   return folded;
+}
+
+namespace {
+
+wchar_t FoldChar(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+}  // namespace
+
+bool NameLess::operator()(std::wstring_view a, std::wstring_view b) const {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const wchar_t x = FoldChar(a[i]), y = FoldChar(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+InstanceList::InstanceList(std::shared_ptr<const std::vector<wmi::ObjectPtr>> objects)
+    : count_(objects->size()),
+      make_([objects = std::move(objects)](size_t index) { return (*objects)[index]; }) {}
+
+std::vector<wmi::ObjectPtr> InstanceList::All() const {
+  std::vector<wmi::ObjectPtr> objects;
+  objects.reserve(count_);
+  for (size_t i = 0; i < count_; ++i) objects.push_back(make_(i));
+  return objects;
 }
 
 bool SameName(std::wstring_view a, std::wstring_view b) {
@@ -39,17 +69,17 @@ const MethodDef* ClassDef::FindMethod(std::wstring_view method) const {
 }
 
 void Namespace::DefineClass(ClassDef def) {
-  std::wstring key = FoldName(def.name);
-  classes_[key].def = std::make_shared<const ClassDef>(std::move(def));
+  std::wstring key = def.name;
+  classes_[std::move(key)].def = std::make_shared<const ClassDef>(std::move(def));
 }
 
 const Namespace::ClassEntry* Namespace::Find(std::wstring_view name) const {
-  auto it = classes_.find(FoldName(name));
+  auto it = classes_.find(name);
   return it == classes_.end() ? nullptr : &it->second;
 }
 
 Namespace::ClassEntry* Namespace::Find(std::wstring_view name) {
-  auto it = classes_.find(FoldName(name));
+  auto it = classes_.find(name);
   return it == classes_.end() ? nullptr : &it->second;
 }
 
@@ -65,12 +95,11 @@ wmi::ObjectPtr Namespace::ClassObject(std::wstring_view name) const {
 }
 
 wmi::ObjectPtr Namespace::NewInstance(std::wstring_view className, PropertyValues values) const {
-  auto def = FindClass(className);
-  if (!def) return nullptr;
-  auto object = std::make_shared<SimObject>(SimObject::Kind::kInstance, def, name_, faults_);
+  auto object = MakeInstance<SimObject>(FindClass(className));
+  if (!object) return nullptr;
   object->Reserve(values.size());
   for (auto& [name, value] : values) {
-    const PropertyDef* p = def->FindProperty(name);
+    const PropertyDef* p = object->Def().FindProperty(name);
     int32_t type = p != nullptr ? p->cimType : wmi::cim::kString;
     object->Set(std::move(name), std::move(value), type);
   }
@@ -79,7 +108,7 @@ wmi::ObjectPtr Namespace::NewInstance(std::wstring_view className, PropertyValue
 
 void Namespace::SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances) {
   if (ClassEntry* entry = Find(className)) {
-    entry->fixed = std::move(instances);
+    entry->fixed = std::make_shared<const std::vector<wmi::ObjectPtr>>(std::move(instances));
     entry->provider = nullptr;
   }
 }
@@ -91,35 +120,40 @@ void Namespace::SetProvider(std::wstring_view className, InstanceProvider provid
   }
 }
 
-std::optional<std::vector<wmi::ObjectPtr>> Namespace::Instances(std::wstring_view className) const {
+std::optional<InstanceList> Namespace::Instances(std::wstring_view className) const {
   const ClassEntry* entry = Find(className);
   if (entry == nullptr) return std::nullopt;
-  if (entry->fixed) return *entry->fixed;
+  if (entry->fixed) return InstanceList(entry->fixed);
   if (entry->provider) return entry->provider();
-  return std::vector<wmi::ObjectPtr>{};
+  return InstanceList();
 }
 
 void Namespace::SetMethodHandler(std::wstring_view className, std::wstring_view method,
                                  MethodHandler handler) {
-  if (ClassEntry* entry = Find(className)) entry->handlers[FoldName(method)] = std::move(handler);
+  if (ClassEntry* entry = Find(className)) {
+    entry->handlers[std::wstring(method)] = std::move(handler);
+  }
 }
 
 const MethodHandler* Namespace::FindMethodHandler(std::wstring_view className,
                                                   std::wstring_view method) const {
   const ClassEntry* entry = Find(className);
   if (entry == nullptr) return nullptr;
-  auto it = entry->handlers.find(FoldName(method));
+  auto it = entry->handlers.find(method);
   return it == entry->handlers.end() ? nullptr : &it->second;
 }
 
 Namespace& Repository::Add(std::wstring_view name) {
-  auto& slot = namespaces_[FoldName(name)];
-  if (!slot) slot = std::make_unique<Namespace>(std::wstring(name));
-  return *slot;
+  auto it = namespaces_.find(name);
+  if (it == namespaces_.end()) {
+    auto ns = std::make_unique<Namespace>(std::wstring(name));
+    it = namespaces_.emplace(std::wstring(name), std::move(ns)).first;
+  }
+  return *it->second;
 }
 
 Namespace* Repository::Find(std::wstring_view name) {
-  auto it = namespaces_.find(FoldName(name));
+  auto it = namespaces_.find(name);
   return it == namespaces_.end() ? nullptr : it->second.get();
 }
 

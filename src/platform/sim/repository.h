@@ -52,15 +52,48 @@ struct MethodCall {
 
 /// Carries out one method; may set *out (the output-parameter object).
 using MethodHandler = std::function<HResult(const MethodCall& call, wmi::ObjectPtr* out)>;
-/// Computes the instances of a class from the machine's current state.
-using InstanceProvider = std::function<std::vector<wmi::ObjectPtr>()>;
+
+/// The instances of one enumeration. Each is made when it is fetched, so
+/// an enumeration of thousands of instances that is read only in part, or
+/// one object at a time, costs only what is read.
+class InstanceList {
+ public:
+  InstanceList() = default;
+  /// `count` instances; the one at index i is `make(i)`.
+  InstanceList(size_t count, std::function<wmi::ObjectPtr(size_t)> make)
+      : count_(count), make_(std::move(make)) {}
+  /// Fixed objects, handed out as they are.
+  explicit InstanceList(std::shared_ptr<const std::vector<wmi::ObjectPtr>> objects);
+
+  size_t Size() const { return count_; }
+  /// The instance at `index` (below Size()).
+  wmi::ObjectPtr At(size_t index) const { return make_(index); }
+  /// Every instance, made now.
+  std::vector<wmi::ObjectPtr> All() const;
+
+ private:
+  size_t count_ = 0;
+  std::function<wmi::ObjectPtr(size_t)> make_;
+};
+
+/// Gives the instances of a class as the machine's state has them when
+/// they are fetched.
+using InstanceProvider = std::function<InstanceList()>;
 /// A property value as stored in an object, with its CIM type.
 using PropertyValues = std::vector<std::pair<std::wstring, wmi::Value>>;
 
+/// Orders ASCII names without letter case, so that maps keyed by names
+/// are searched without making lower-case copies.
+struct NameLess {
+  using is_transparent = void;
+  bool operator()(std::wstring_view a, std::wstring_view b) const;
+};
+
 class Namespace {
  public:
-  explicit Namespace(std::wstring name) : name_(std::move(name)) {}
-  const std::wstring& Name() const { return name_; }
+  explicit Namespace(std::wstring name)
+      : name_(std::make_shared<const std::wstring>(std::move(name))) {}
+  const std::wstring& Name() const { return *name_; }
   /// Objects made from now on check these faults (SpawnInstance, Put, GetMethod).
   void SetFaults(std::shared_ptr<Faults> faults) { faults_ = std::move(faults); }
 
@@ -74,13 +107,18 @@ class Namespace {
   /// not given are VT_NULL. Values are stored as given, so a value of the
   /// wrong VARIANT type can be made on purpose. Null for an unknown class.
   wmi::ObjectPtr NewInstance(std::wstring_view className, PropertyValues values) const;
+  /// A new instance of the class `def` (found here) as an object of type T
+  /// (a SimObject or a class derived from it), made with `args` after the
+  /// instance's own constructor arguments. Null when `def` is.
+  template <typename T, typename... Args>
+  std::shared_ptr<T> MakeInstance(std::shared_ptr<const ClassDef> def, Args&&... args) const;
 
   /// Fixed instances (raw data from the machine file); they take the place
   /// of a provider.
   void SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances);
   void SetProvider(std::wstring_view className, InstanceProvider provider);
-  /// The instances of a class now, or nothing for an unknown class.
-  std::optional<std::vector<wmi::ObjectPtr>> Instances(std::wstring_view className) const;
+  /// The instances of a class, or nothing for an unknown class.
+  std::optional<InstanceList> Instances(std::wstring_view className) const;
 
   void SetMethodHandler(std::wstring_view className, std::wstring_view method,
                         MethodHandler handler);
@@ -90,16 +128,17 @@ class Namespace {
  private:
   struct ClassEntry {
     std::shared_ptr<const ClassDef> def;
-    std::optional<std::vector<wmi::ObjectPtr>> fixed;
+    std::shared_ptr<const std::vector<wmi::ObjectPtr>> fixed;
     InstanceProvider provider;
-    std::map<std::wstring, MethodHandler, std::less<>> handlers;  // by lower-case name
+    std::map<std::wstring, MethodHandler, NameLess> handlers;
   };
   const ClassEntry* Find(std::wstring_view name) const;
   ClassEntry* Find(std::wstring_view name);
 
-  std::wstring name_;
+  // Shared with every object made here, which reports it as __NAMESPACE.
+  std::shared_ptr<const std::wstring> name_;
   std::shared_ptr<Faults> faults_;
-  std::map<std::wstring, ClassEntry, std::less<>> classes_;  // by lower-case name
+  std::map<std::wstring, ClassEntry, NameLess> classes_;
 };
 
 class Repository {
@@ -111,7 +150,7 @@ class Repository {
   void ForEach(const std::function<void(Namespace&)>& visit);
 
  private:
-  std::map<std::wstring, std::unique_ptr<Namespace>, std::less<>> namespaces_;
+  std::map<std::wstring, std::unique_ptr<Namespace>, NameLess> namespaces_;
 };
 
 /// Compares ASCII names without letter case, as WMI compares names.

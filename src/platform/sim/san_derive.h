@@ -19,23 +19,39 @@ namespace platform::sim::san_derive {
 
 inline wmi::Value U8(uint8_t v) { return wmi::Value::Int(wmi::vt::kUi1, v); }
 inline wmi::Value U32(uint32_t v) { return wmi::Value::I4(static_cast<int32_t>(v)); }
-inline wmi::Value U64(uint64_t v) { return wmi::Value::Bstr(std::to_wstring(v)); }
+/// Decimal text, made without the locale-aware formatting of to_wstring,
+/// which cost more than the rest of a path's performance record.
+inline wmi::Value U64(uint64_t v) {
+  wchar_t digits[20];
+  size_t start = std::size(digits);
+  do {
+    digits[--start] = static_cast<wchar_t>(L'0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  return wmi::Value::Bstr(std::wstring(digits + start, std::size(digits) - start));
+}
 inline wmi::Value Text(std::wstring v) { return wmi::Value::Bstr(std::move(v)); }
 inline wmi::Value Text(const std::string& v) { return wmi::Value::Bstr({v.begin(), v.end()}); }
 inline wmi::Value Object(wmi::ObjectPtr v) { return wmi::Value::Unknown(std::move(v)); }
 
+/// Arrays of integers. The elements are filled in place: moving a Value
+/// into a vector costs more than the byte it holds.
 template <typename Container>
 wmi::Value Bytes(const Container& bytes) {
-  std::vector<wmi::Value> elements;
-  elements.reserve(bytes.size());
-  for (uint8_t b : bytes) elements.push_back(U8(b));
+  std::vector<wmi::Value> elements(std::size(bytes));
+  for (size_t i = 0; i < elements.size(); ++i) {
+    elements[i].type = wmi::vt::kUi1;
+    elements[i].integer = static_cast<uint8_t>(bytes[i]);
+  }
   return wmi::Value::Array(wmi::vt::kUi1, std::move(elements));
 }
 
 inline wmi::Value U32s(const std::vector<uint32_t>& values) {
-  std::vector<wmi::Value> elements;
-  elements.reserve(values.size());
-  for (uint32_t v : values) elements.push_back(U32(v));
+  std::vector<wmi::Value> elements(values.size());
+  for (size_t i = 0; i < elements.size(); ++i) {
+    elements[i].type = wmi::vt::kI4;
+    elements[i].integer = static_cast<int32_t>(values[i]);
+  }
   return wmi::Value::Array(wmi::vt::kI4, std::move(elements));
 }
 
@@ -82,16 +98,15 @@ inline wmi::ObjectPtr DataBlock(const Namespace& ns, const wchar_t* className,
 }
 
 /// Registers a provider that makes one instance per LUN with
-/// `perLun(ns, model, lun)`.
+/// `perLun(ns, model, lun)` when it is fetched.
 template <typename PerLun>
 void PerLunProvider(Namespace& ns, const wchar_t* className, std::shared_ptr<SanModel> model,
                     PerLun perLun) {
   const Namespace* space = &ns;
   ns.SetProvider(className, [space, model, perLun]() {
-    std::vector<wmi::ObjectPtr> instances;
-    instances.reserve(model->luns.size());
-    for (const SanLun& lun : model->luns) instances.push_back(perLun(*space, *model, lun));
-    return instances;
+    return InstanceList(model->luns.size(), [space, model, perLun](size_t index) {
+      return perLun(*space, *model, model->luns[index]);
+    });
   });
 }
 
@@ -101,7 +116,7 @@ void SingleProvider(Namespace& ns, const wchar_t* className, std::shared_ptr<San
                     Make make) {
   const Namespace* space = &ns;
   ns.SetProvider(className, [space, model, make]() {
-    return std::vector<wmi::ObjectPtr>{make(*space, *model)};
+    return InstanceList(1, [space, model, make](size_t) { return make(*space, *model); });
   });
 }
 

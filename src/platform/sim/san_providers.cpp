@@ -1,139 +1,154 @@
-// Instance providers of the DSM's classes: every enumeration derives the
-// instances afresh from the SAN model, so a method's change shows at once.
+// Instance providers of the DSM's classes. Each instance is derived from the
+// SAN model when it is fetched, so a method's change shows at once, and
+// computes a property only when it is read.
 #include <algorithm>
-#include <utility>
+#include <array>
+#include <vector>
 
+#include "platform/sim/derived_object.h"
 #include "platform/sim/san.h"
 #include "platform/sim/san_derive.h"
 
 namespace platform::sim::san_derive {
 namespace {
 
-using wmi::ObjectPtr;
+using wmi::Value;
 
 /// The version the DSM reports, and requires, in its policy structure.
 constexpr uint32_t kPolicyVersion = 394544;  // 0x60530
 
-/// Makes instances of the SAN's classes in one namespace.
-class Maker {
- public:
-  Maker(const Namespace& ns, const SanModel& model) : ns_(ns), model_(model) {}
+std::array<uint8_t, 8> Padded8(const std::string& text) {
+  std::array<uint8_t, 8> bytes;
+  bytes.fill(' ');
+  std::copy_n(text.begin(), std::min(text.size(), bytes.size()), bytes.begin());
+  return bytes;
+}
 
-  ObjectPtr Make(const wchar_t* className, std::initializer_list<Item> items) const {
-    return Instance(ns_, className, items);
-  }
-  ObjectPtr Block(const wchar_t* className, const SanLun& lun,
-                  std::initializer_list<Item> items) const {
-    return DataBlock(ns_, className, lun.instanceName, items);
-  }
+std::array<uint8_t, 16> Padded16(const std::string& text) {
+  std::array<uint8_t, 16> bytes;
+  bytes.fill(' ');
+  std::copy_n(text.begin(), std::min(text.size(), bytes.size()), bytes.begin());
+  return bytes;
+}
 
-  ObjectPtr LbPolicy(const SanLun& lun) const {
-    std::vector<ObjectPtr> paths;
-    paths.reserve(lun.paths.size());
-    for (const SanPath& p : lun.paths) {
-      paths.push_back(Make(L"MPIO_DSM_PATH", {{L"DsmPathId", U64(p.id)},
-                                              {L"Reserved", U64(0)},
-                                              {L"PathWeight", U32(p.weight)},
-                                              {L"PrimaryPath", U32(p.primary ? 1 : 0)}}));
-    }
-    ObjectPtr policy = Make(L"ORNDSM_Load_Balance_Policy",
-                            {{L"Version", U32(kPolicyVersion)},
-                             {L"LoadBalancePolicy", U32(lun.policy)},
-                             {L"DSMPathCount", U32(static_cast<uint32_t>(lun.paths.size()))},
-                             {L"FailBack", U32(lun.failBack)},
-                             {L"DSM_Paths", Objects(std::move(paths))}});
-    return Block(L"ORNDSM_QueryLBPolicy", lun, {{L"LoadBalancePolicy", Object(std::move(policy))}});
-  }
+Value InstanceName(const LunPart& s) { return Text(s.Lun().instanceName); }
+Value Active(const LunPart&) { return Value::Bool(true); }
+Value PathCount(const LunPart& s) { return U32(static_cast<uint32_t>(s.Lun().paths.size())); }
+Value PortNumber(const LunPart& s) { return U8(s.Model().adapters[s.Path().adapter].port); }
+Value Bus(const LunPart& s) { return U8(s.Path().bus); }
+Value Target(const LunPart& s) { return U8(s.Path().target); }
+Value LunNumber(const LunPart& s) { return U8(s.Path().lun); }
 
-  ObjectPtr PathPerf(const SanLun& lun, const SanPath& p) const {
-    const SanController& ctrl = model_.controllers[p.controller];
-    const auto relativePort = static_cast<uint16_t>(p.controller + 1);
-    const std::vector<uint8_t> vendorPage = {0x00, 0xD0, 0x00, 0x04,
-                                             static_cast<uint8_t>(p.controller), p.state,
-                                             static_cast<uint8_t>(ctrl.state), 0x00};
-    const std::vector<uint8_t> lmei = {0x01, p.bus, p.target, p.lun, 0x00, 0x00, 0x00, 0x01};
-    return Make(L"ORNDSM_PATH_PERFINFO",
-                {{L"NumberReads", U32(p.counters.reads)},
-                 {L"NumberWrites", U32(p.counters.writes)},
-                 {L"BytesRead", U64(p.counters.bytesRead)},
-                 {L"BytesWritten", U64(p.counters.bytesWritten)},
-                 {L"pendingIOs", U32(p.counters.pending)},
-                 {L"PathId", U64(p.id)},
-                 {L"PortNumber", U8(model_.adapters[p.adapter].port)},
-                 {L"ScsiPathId", U8(p.bus)},
-                 {L"TargetId", U8(p.target)},
-                 {L"Lun", U8(p.lun)},
-                 {L"Identifier", Bytes(PathIdentifier(model_, lun, p))},
-                 {L"Page80", Bytes(UnitSerialPage(lun))},
-                 {L"Page83", Bytes(DeviceIdentificationPage(lun, relativePort))},
-                 {L"PageD0", Bytes(vendorPage)},
-                 {L"LMEI", Bytes(lmei)},
-                 {L"vendorid", Bytes(Padded(lun.vendor, 8))},
-                 {L"productid", Bytes(Padded(lun.product, 16))}});
-  }
+/// The per-LUN method objects carry nothing but their name.
+constexpr Field kBlockFields[] = {{L"InstanceName", InstanceName}, {L"Active", Active}};
 
-  ObjectPtr PerfInfo(const SanLun& lun) const {
-    std::vector<ObjectPtr> entries;
-    entries.reserve(lun.paths.size());
-    for (const SanPath& p : lun.paths) entries.push_back(PathPerf(lun, p));
-    const auto count = static_cast<uint32_t>(std::min<size_t>(lun.paths.size(), 0xFFFF));
-    return Block(L"ORNDSM_PERFINFO", lun,
-                 {{L"NumberDevices", U32(count)}, {L"PerfInfo", Objects(std::move(entries))}});
-  }
-
-  ObjectPtr Descriptor(const SanLun& lun) const {
-    std::vector<ObjectPtr> pdos;
-    pdos.reserve(lun.paths.size());
-    const auto naa = NaaIdentifier(lun);
-    for (const SanPath& p : lun.paths) {
-      ObjectPtr address = Make(L"SCSI_ADDR", {{L"PortNumber", U8(model_.adapters[p.adapter].port)},
-                                              {L"ScsiPathId", U8(p.bus)},
-                                              {L"TargetId", U8(p.target)},
-                                              {L"Lun", U8(p.lun)}});
-      pdos.push_back(Make(L"PDO_INFORMATION", {{L"ScsiAddress", Object(std::move(address))},
-                                               {L"DeviceState", U32(p.state)},
-                                               {L"PathIdentifier", U64(p.id)},
-                                               {L"IdentifierType", U32(3)},
-                                               {L"IdentifierLength", U32(naa.size())},
-                                               {L"Identifier", Bytes(naa)}}));
-    }
-    return Block(L"MPIO_GET_DESCRIPTOR", lun,
-                 {{L"NumberPdos", U32(static_cast<uint32_t>(lun.paths.size()))},
-                  {L"PdoInformation", Objects(std::move(pdos))}});
-  }
-
-  static std::vector<uint8_t> Padded(const std::string& text, size_t size) {
-    std::vector<uint8_t> bytes(size, ' ');
-    for (size_t i = 0; i < size && i < text.size(); ++i) bytes[i] = static_cast<uint8_t>(text[i]);
-    return bytes;
-  }
-
- private:
-  const Namespace& ns_;
-  const SanModel& model_;
+constexpr Field kDsmPathFields[] = {
+    {L"DsmPathId", [](const LunPart& s) { return U64(s.Path().id); }},
+    {L"Reserved", [](const LunPart&) { return U64(0); }},
+    {L"PathWeight", [](const LunPart& s) { return U32(s.Path().weight); }},
+    {L"PrimaryPath", [](const LunPart& s) { return U32(s.Path().primary ? 1 : 0); }},
 };
 
-/// One instance per LUN made by a Maker member.
-void ByLun(Namespace& ns, const wchar_t* className, std::shared_ptr<SanModel> model,
-           ObjectPtr (Maker::*make)(const SanLun&) const) {
-  PerLunProvider(ns, className, std::move(model),
-                 [make](const Namespace& space, const SanModel& m, const SanLun& lun) {
-                   return (Maker(space, m).*make)(lun);
-                 });
+constexpr Field kPolicyFields[] = {
+    {L"Version", [](const LunPart&) { return U32(kPolicyVersion); }},
+    {L"LoadBalancePolicy", [](const LunPart& s) { return U32(s.Lun().policy); }},
+    {L"DSMPathCount", PathCount},
+    {L"FailBack", [](const LunPart& s) { return U32(s.Lun().failBack); }},
+    {L"DSM_Paths",
+     [](const LunPart& s) { return DerivePerPath(L"MPIO_DSM_PATH", kDsmPathFields, s); }},
+};
+
+constexpr Field kQueryPolicyFields[] = {
+    {L"InstanceName", InstanceName},
+    {L"Active", Active},
+    {L"LoadBalancePolicy",
+     [](const LunPart& s) {
+       return Object(Derive(L"ORNDSM_Load_Balance_Policy", kPolicyFields, s));
+     }},
+};
+
+Value VendorPage(const LunPart& s) {
+  const SanPath& p = s.Path();
+  const auto state = static_cast<uint8_t>(s.Model().controllers[p.controller].state);
+  return Bytes(std::array<uint8_t, 8>{0x00, 0xD0, 0x00, 0x04, static_cast<uint8_t>(p.controller),
+                                      p.state, state, 0x00});
 }
+
+Value Lmei(const LunPart& s) {
+  const SanPath& p = s.Path();
+  return Bytes(std::array<uint8_t, 8>{0x01, p.bus, p.target, p.lun, 0x00, 0x00, 0x00, 0x01});
+}
+
+constexpr Field kPathPerfFields[] = {
+    {L"NumberReads", [](const LunPart& s) { return U32(s.Path().counters.reads); }},
+    {L"NumberWrites", [](const LunPart& s) { return U32(s.Path().counters.writes); }},
+    {L"BytesRead", [](const LunPart& s) { return U64(s.Path().counters.bytesRead); }},
+    {L"BytesWritten", [](const LunPart& s) { return U64(s.Path().counters.bytesWritten); }},
+    {L"pendingIOs", [](const LunPart& s) { return U32(s.Path().counters.pending); }},
+    {L"PathId", [](const LunPart& s) { return U64(s.Path().id); }},
+    {L"PortNumber", PortNumber},
+    {L"ScsiPathId", Bus},
+    {L"TargetId", Target},
+    {L"Lun", LunNumber},
+    {L"Identifier",
+     [](const LunPart& s) { return Bytes(PathIdentifier(s.Model(), s.Lun(), s.Path())); }},
+    {L"Page80", [](const LunPart& s) { return Bytes(UnitSerialPage(s.Lun())); }},
+    {L"Page83",
+     [](const LunPart& s) {
+       const auto relativePort = static_cast<uint16_t>(s.Path().controller + 1);
+       return Bytes(DeviceIdentificationPage(s.Lun(), relativePort));
+     }},
+    {L"PageD0", VendorPage},
+    {L"LMEI", Lmei},
+    {L"vendorid", [](const LunPart& s) { return Bytes(Padded8(s.Lun().vendor)); }},
+    {L"productid", [](const LunPart& s) { return Bytes(Padded16(s.Lun().product)); }},
+};
+
+constexpr Field kPerfInfoFields[] = {
+    {L"InstanceName", InstanceName},
+    {L"Active", Active},
+    {L"NumberDevices",
+     [](const LunPart& s) {
+       return U32(static_cast<uint32_t>(std::min<size_t>(s.Lun().paths.size(), 0xFFFF)));
+     }},
+    {L"PerfInfo",
+     [](const LunPart& s) { return DerivePerPath(L"ORNDSM_PATH_PERFINFO", kPathPerfFields, s); }},
+};
+
+constexpr Field kAddressFields[] = {
+    {L"PortNumber", PortNumber},
+    {L"ScsiPathId", Bus},
+    {L"TargetId", Target},
+    {L"Lun", LunNumber},
+};
+
+constexpr Field kPdoFields[] = {
+    {L"ScsiAddress",
+     [](const LunPart& s) { return Object(Derive(L"SCSI_ADDR", kAddressFields, s)); }},
+    {L"DeviceState", [](const LunPart& s) { return U32(s.Path().state); }},
+    {L"PathIdentifier", [](const LunPart& s) { return U64(s.Path().id); }},
+    {L"IdentifierType", [](const LunPart&) { return U32(3); }},
+    {L"IdentifierLength",
+     [](const LunPart& s) { return U32(static_cast<uint32_t>(NaaIdentifier(s.Lun()).size())); }},
+    {L"Identifier", [](const LunPart& s) { return Bytes(NaaIdentifier(s.Lun())); }},
+};
+
+constexpr Field kDescriptorFields[] = {
+    {L"InstanceName", InstanceName},
+    {L"Active", Active},
+    {L"NumberPdos", PathCount},
+    {L"PdoInformation",
+     [](const LunPart& s) { return DerivePerPath(L"PDO_INFORMATION", kPdoFields, s); }},
+};
 
 }  // namespace
 
 void InstallDsmProviders(Namespace& ns, std::shared_ptr<SanModel> model) {
-  ByLun(ns, L"ORNDSM_QueryLBPolicy", model, &Maker::LbPolicy);
-  ByLun(ns, L"ORNDSM_PERFINFO", model, &Maker::PerfInfo);
-  ByLun(ns, L"MPIO_GET_DESCRIPTOR", model, &Maker::Descriptor);
-  for (const wchar_t* name : {L"ORNDSM_WMI_METHODS", L"DSM_LB_Operations"}) {
-    PerLunProvider(ns, name, model, [name](const Namespace& space, const SanModel&,
-                                           const SanLun& lun) {
-      return DataBlock(space, name, lun.instanceName, {});
-    });
-  }
+  DerivedPerLun(ns, L"ORNDSM_QueryLBPolicy", model, kQueryPolicyFields);
+  DerivedPerLun(ns, L"ORNDSM_PERFINFO", model, kPerfInfoFields);
+  DerivedPerLun(ns, L"MPIO_GET_DESCRIPTOR", model, kDescriptorFields);
+  DerivedPerLun(ns, L"ORNDSM_WMI_METHODS", model, kBlockFields);
+  DerivedPerLun(ns, L"DSM_LB_Operations", model, kBlockFields);
 }
 
 }  // namespace platform::sim::san_derive

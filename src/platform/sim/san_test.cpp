@@ -5,6 +5,8 @@
 #include <functional>
 
 #include "platform/sim/demo_machine.h"
+#include "platform/sim/sim_object.h"
+#include "platform/sim/wmi_data.h"
 
 namespace platform::sim {
 namespace {
@@ -137,7 +139,8 @@ struct Installed {
     EXPECT_TRUE(InstallSan(state, ns, &error, &model)) << error;
   }
   std::vector<ObjectPtr> Instances(const wchar_t* className) const {
-    return ns.Instances(className).value_or(std::vector<ObjectPtr>{});
+    auto list = ns.Instances(className);
+    return list ? list->All() : std::vector<ObjectPtr>{};
   }
 };
 
@@ -199,6 +202,62 @@ TEST(SanClasses, PerformanceDescriptorAndPolicyAgree) {
       EXPECT_EQ(cimType, wmi::cim::kUint32);
     }
   }
+}
+
+// Every property of the instance and of its embedded objects reads as the
+// VARIANT type WMI gives its CIM type, none of them null.
+void ExpectTypedValues(const ObjectPtr& object, const std::string& where) {
+  std::vector<std::wstring> names;
+  ASSERT_EQ(object->GetNames(wmi::kFlagNonSystemOnly, &names), status::kOk);
+  for (const std::wstring& name : names) {
+    const std::string at = where + "." + Narrow(name);
+    int32_t cimType = 0;
+    const Value v = Get(object, name.c_str(), &cimType);
+    const int32_t element = cimType & ~wmi::cim::kArray;
+    const bool array = (cimType & wmi::cim::kArray) != 0;
+    EXPECT_EQ(v.type, VariantTypeOf(element) | (array ? wmi::vt::kArray : 0)) << at;
+    if (element != wmi::cim::kObject) continue;
+    if (!array) {
+      ASSERT_NE(v.object, nullptr) << at;
+      ExpectTypedValues(v.object, at);
+      continue;
+    }
+    for (const Value& e : v.elements) {
+      ASSERT_NE(e.object, nullptr) << at;
+      ExpectTypedValues(e.object, at + "[]");
+    }
+  }
+}
+
+TEST(SanClasses, DerivedPropertiesHaveTheirClassTypes) {
+  Installed m(DemoMachine());
+  for (const wchar_t* name : {L"ORNDSM_QueryLBPolicy", L"ORNDSM_PERFINFO", L"MPIO_GET_DESCRIPTOR",
+                              L"ORNDSM_WMI_METHODS", L"DSM_LB_Operations"}) {
+    const auto instances = m.Instances(name);
+    ASSERT_EQ(instances.size(), m.model->luns.size());
+    for (const ObjectPtr& instance : instances) ExpectTypedValues(instance, Narrow(name));
+  }
+}
+
+TEST(SanClasses, InstancesKeepWhatTheyShowedWhenFetched) {
+  Installed m(DemoMachine());
+  const ObjectPtr before = m.ns.Instances(L"ORNDSM_PERFINFO")->At(0);
+  m.model->luns[0].paths[0].counters.reads = 12345;
+  const ObjectPtr after = m.ns.Instances(L"ORNDSM_PERFINFO")->At(0);
+  auto reads = [](const ObjectPtr& perf) {
+    return Get(Get(perf, L"PerfInfo").elements.at(0).object, L"NumberReads").integer;
+  };
+  EXPECT_NE(reads(before), 12345);
+  EXPECT_EQ(reads(after), 12345);
+  // A value put into a derived instance replaces the derived one.
+  ASSERT_EQ(before->Put(L"NumberDevices", Value::I4(77), 0), status::kOk);
+  EXPECT_EQ(Get(before, L"NumberDevices").integer, 77);
+  EXPECT_EQ(Get(after, L"NumberDevices").integer, 4);
+  std::wstring key;
+  for (wchar_t c : m.model->luns[0].instanceName) {
+    key += c == L'\\' ? L"\\\\" : std::wstring(1, c);
+  }
+  EXPECT_EQ(Get(after, L"__RELPATH").text, L"ORNDSM_PERFINFO.InstanceName=\"" + key + L"\"");
 }
 
 TEST(SanClasses, DeviceIdentificationPageCarriesTheSerial) {

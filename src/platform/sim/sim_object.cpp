@@ -56,10 +56,33 @@ bool Compatible(const Value& value, int32_t cimType) {
 
 SimObject::SimObject(Kind kind, std::shared_ptr<const ClassDef> def, std::wstring namespaceName,
                      std::shared_ptr<Faults> faults)
+    : SimObject(kind, std::move(def),
+                std::make_shared<const std::wstring>(std::move(namespaceName)), std::move(faults)) {
+}
+
+SimObject::SimObject(Kind kind, std::shared_ptr<const ClassDef> def,
+                     std::shared_ptr<const std::wstring> namespaceName,
+                     std::shared_ptr<Faults> faults)
     : kind_(kind),
       def_(std::move(def)),
       namespace_(std::move(namespaceName)),
       faults_(std::move(faults)) {}
+
+bool SimObject::Computed(std::wstring_view, Value*) const { return false; }
+
+bool SimObject::Lookup(std::wstring_view name, Value* value, int32_t* cimType) const {
+  if (const Slot* slot = FindSlot(name)) {
+    *value = slot->value;
+    if (cimType != nullptr) *cimType = slot->cimType;
+    return true;
+  }
+  if (!Computed(name, value)) return false;
+  if (cimType != nullptr) {
+    const PropertyDef* def = def_->FindProperty(name);
+    *cimType = def != nullptr ? def->cimType : cim::kString;
+  }
+  return true;
+}
 
 HResult SimObject::Injected(std::string_view call, std::wstring_view detail) const {
   if (!faults_) return status::kOk;
@@ -94,11 +117,12 @@ std::wstring SimObject::RelativePath() const {
   std::wstring keys;
   for (const PropertyDef& p : def_->properties) {
     if (!p.key) continue;
-    const Slot* slot = FindSlot(p.name);
+    Value value;
+    const bool found = Lookup(p.name, &value, nullptr);
     if (!keys.empty()) keys += L',';
     keys += p.name + L"=\"";
-    if (slot != nullptr) {
-      for (wchar_t c : KeyText(slot->value)) {
+    if (found) {
+      for (wchar_t c : KeyText(value)) {
         if (c == L'\\' || c == L'"') keys += L'\\';
         keys += c;
       }
@@ -129,11 +153,11 @@ bool SimObject::SystemProperty(std::wstring_view name, Value* value, int32_t* ci
   } else if (EqualsNoCase(name, L"__SERVER")) {
     *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(std::wstring(kServer));
   } else if (EqualsNoCase(name, L"__NAMESPACE")) {
-    *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(namespace_);
+    *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(*namespace_);
   } else if (EqualsNoCase(name, L"__PATH")) {
     *value = kind_ == Kind::kParameters
                  ? Value::Null()
-                 : Value::Bstr(L"\\\\" + std::wstring(kServer) + L"\\" + namespace_ + L":" +
+                 : Value::Bstr(L"\\\\" + std::wstring(kServer) + L"\\" + *namespace_ + L":" +
                                RelativePath());
   } else {
     return false;
@@ -146,11 +170,11 @@ HResult SimObject::Get(std::wstring_view name, Value* value, int32_t* cimType) c
   if (name.size() >= 2 && name[0] == L'_' && name[1] == L'_') {
     return SystemProperty(name, value, cimType) ? status::kOk : status::kWbemNotFound;
   }
+  if (Lookup(name, value, cimType)) return status::kOk;
   const PropertyDef* def = def_->FindProperty(name);
-  const Slot* slot = FindSlot(name);
-  if (def == nullptr && slot == nullptr) return status::kWbemNotFound;
-  *value = slot != nullptr ? slot->value : Value::Null();
-  if (cimType != nullptr) *cimType = slot != nullptr ? slot->cimType : def->cimType;
+  if (def == nullptr) return status::kWbemNotFound;
+  *value = Value::Null();
+  if (cimType != nullptr) *cimType = def->cimType;
   return status::kOk;
 }
 

@@ -56,8 +56,7 @@ class SimProxy {
 
 class SimEnumerator : public wmi::Enumerator {
  public:
-  SimEnumerator(std::shared_ptr<WmiWorld> world, std::wstring className,
-                std::vector<ObjectPtr> objects)
+  SimEnumerator(std::shared_ptr<WmiWorld> world, std::wstring className, InstanceList objects)
       : world_(std::move(world)), class_(std::move(className)), objects_(std::move(objects)) {}
 
   HResult Next(int32_t, ObjectPtr* object, uint32_t* returned) override {
@@ -67,8 +66,8 @@ class SimEnumerator : public wmi::Enumerator {
       if (hr < 0) LeaveError(*world_, L"Next", class_, hr);
       return hr;
     }
-    if (next_ >= objects_.size()) return status::kWbemSFalse;
-    *object = objects_[next_++];
+    if (next_ >= objects_.Size()) return status::kWbemSFalse;
+    *object = objects_.At(next_++);
     *returned = 1;
     return status::kOk;
   }
@@ -80,7 +79,7 @@ class SimEnumerator : public wmi::Enumerator {
  private:
   std::shared_ptr<WmiWorld> world_;
   std::wstring class_;
-  std::vector<ObjectPtr> objects_;
+  InstanceList objects_;
   size_t next_ = 0;
   SimProxy proxy_;
 };
@@ -169,7 +168,8 @@ HResult SimServices::Lookup(std::wstring_view path, ObjectPtr* object) {
   }
   auto instances = ns_->Instances(className);
   if (!instances) return status::kWbemInvalidClass;
-  for (const ObjectPtr& instance : *instances) {
+  for (size_t i = 0; i < instances->Size(); ++i) {
+    ObjectPtr instance = instances->At(i);
     Value value;
     if (keyName.empty() || (instance->Get(keyName, &value, nullptr) == status::kOk &&
                             KeyText(value) == keyValue)) {
@@ -208,7 +208,7 @@ HResult SimServices::ExecNotificationQueryAsync(std::wstring_view language,
   auto events = ns_->Instances(className);
   if (!events) return status::kWbemInvalidClass;
   auto stop = std::make_shared<std::atomic<bool>>(false);
-  std::thread thread([sink, stop, list = std::move(*events)] {
+  std::thread thread([sink, stop, list = events->All()] {
     for (const ObjectPtr& event : list) {
       if (*stop) return;
       sink->Indicate({event});
