@@ -4,6 +4,7 @@
 #include <random>
 
 #include "platform/files.h"
+#include "platform/sim/json_reader.h"
 
 namespace platform::sim {
 namespace {
@@ -25,7 +26,7 @@ void Position(const std::string& text, size_t offset, size_t* line, size_t* colu
 bool Parse(const std::string& path, const std::string& text, nlohmann::ordered_json* document,
            std::string* error) {
   try {
-    *document = nlohmann::ordered_json::parse(text);
+    if (!ReadPlainJson(text, document)) *document = nlohmann::ordered_json::parse(text);
   } catch (const nlohmann::json::parse_error& e) {
     size_t line = 0, column = 0;
     Position(text, e.byte == 0 ? 0 : e.byte - 1, &line, &column);
