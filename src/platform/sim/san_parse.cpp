@@ -12,32 +12,56 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+/// Where an entry stands in the file ("san.luns[3] (6A0B0000-03).paths[1]"),
+/// spelt out only for an error message: a fixed text, or an element or a
+/// member of a place that outlives it.
+class Place {
+ public:
+  explicit Place(std::string text) : text_(std::move(text)) {}
+  Place(const Place& list, size_t index) : parent_(&list), index_(index) {}
+  Place(const Place& object, std::string_view key) : parent_(&object), key_(key) {}
+
+  std::string Text() const {
+    if (parent_ == nullptr) return text_;
+    if (key_.empty()) return parent_->Text() + "[" + std::to_string(index_) + "]";
+    return parent_->Text() + "." + std::string(key_);
+  }
+
+ private:
+  const Place* parent_ = nullptr;
+  std::string text_;
+  std::string_view key_;
+  size_t index_ = 0;
+};
+
 /// Reads the members of one JSON object; the first problem is kept in
 /// `error` and every later read fails, so callers check once at the end.
 class Fields {
  public:
-  Fields(const Json& object, std::string where, std::string* error,
+  Fields(const Json& object, Place where, std::string* error,
          std::initializer_list<std::string_view> known)
       : object_(object), where_(std::move(where)), error_(error) {
     if (!object.is_object()) {
-      Fail(where_ + ": expected an object");
+      Fail(where_.Text() + ": expected an object");
       return;
     }
-    for (const auto& item : object.items()) {
-      if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
-        Fail(where_ + ": unknown key \"" + item.key() + "\"");
+    for (const auto& [key, value] : object.get_ref<const Json::object_t&>()) {
+      if (std::find(known.begin(), known.end(), key) == known.end()) {
+        Fail(where_.Text() + ": unknown key \"" + key + "\"");
         return;
       }
     }
   }
 
   bool Ok() const { return error_->empty(); }
-  const std::string& Where() const { return where_; }
-  std::string At(std::string_view key) const { return where_ + "." + std::string(key); }
+  const Place& Where() const { return where_; }
+  std::string At(std::string_view key) const { return where_.Text() + "." + std::string(key); }
   const Json* Find(std::string_view key) const {
     if (!Ok() || !object_.is_object()) return nullptr;
-    auto it = object_.find(std::string(key));
-    return it == object_.end() ? nullptr : &*it;
+    for (const auto& [name, value] : object_.get_ref<const Json::object_t&>()) {
+      if (name == key) return &value;
+    }
+    return nullptr;
   }
   bool Fail(const std::string& message) {
     if (error_->empty()) *error_ = message;
@@ -114,7 +138,7 @@ class Fields {
 
  private:
   const Json& object_;
-  std::string where_;
+  Place where_;
   std::string* error_;
 };
 
@@ -143,7 +167,7 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
   if (!ReadList(list, "san.adapters", error)) return false;
   std::set<uint8_t> ports;
   for (size_t i = 0; i < list.size(); ++i) {
-    Fields f(list[i], "san.adapters[" + std::to_string(i) + "]", error,
+    Fields f(list[i], Place("san.adapters[" + std::to_string(i) + "]"), error,
              {"port", "wwpn", "name", "pciBus", "pciDevice", "pciFunction"});
     SanAdapter a;
     const uint8_t slot = static_cast<uint8_t>(i + 1);
@@ -165,7 +189,8 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
 bool ReadControllers(const Json& list, SanModel* model, std::string* error) {
   if (!ReadList(list, "san.controllers", error)) return false;
   for (size_t i = 0; i < list.size(); ++i) {
-    Fields f(list[i], "san.controllers[" + std::to_string(i) + "]", error, {"wwpn", "state"});
+    Fields f(list[i], Place("san.controllers[" + std::to_string(i) + "]"), error,
+             {"wwpn", "state"});
     SanController c;
     ReadWwpn(f, &c.wwpn);
     f.Small<uint32_t>("state", 1, &c.state);
@@ -175,10 +200,11 @@ bool ReadControllers(const Json& list, SanModel* model, std::string* error) {
   return true;
 }
 
-bool ReadCounters(const Json* counters, const std::string& where, std::string* error,
+bool ReadCounters(const Json* counters, const Place& where, std::string* error,
                   SanCounters* out) {
   if (counters == nullptr) return true;
-  Fields f(*counters, where, error, {"bytesRead", "bytesWritten", "reads", "writes", "pending"});
+  Fields f(*counters, Place(where, "counters"), error,
+           {"bytesRead", "bytesWritten", "reads", "writes", "pending"});
   const uint64_t u64 = std::numeric_limits<uint64_t>::max();
   f.Int("bytesRead", 0, u64, 0, &out->bytesRead);
   f.Int("bytesWritten", 0, u64, 0, &out->bytesWritten);
@@ -204,7 +230,7 @@ bool ReadPathId(Fields& f, const SanModel& model, SanPath* path) {
   return true;
 }
 
-bool ReadPath(const Json& item, const std::string& where, const SanModel& model, size_t lunIndex,
+bool ReadPath(const Json& item, const Place& where, const SanModel& model, size_t lunIndex,
               uint8_t lunNumber, std::string* error, SanPath* path) {
   Fields f(item, where, error,
            {"id", "adapter", "controller", "bus", "target", "lun", "state", "weight", "primary",
@@ -236,7 +262,7 @@ bool ReadPath(const Json& item, const std::string& where, const SanModel& model,
   path->weight = static_cast<uint32_t>(weight);
   f.Flag("primary", &path->primary);
   if (!f.Ok() || !ReadPathId(f, model, path)) return false;
-  return ReadCounters(f.Find("counters"), f.At("counters"), error, &path->counters);
+  return ReadCounters(f.Find("counters"), f.Where(), error, &path->counters);
 }
 
 bool ReadFailBack(Fields& f, uint32_t* failBack) {
@@ -281,18 +307,17 @@ bool ReadLunHeader(Fields& f, const SanModel& defaults, size_t index, SanLun* lu
 
 bool ReadLun(const Json& item, size_t i, const SanModel& defaults, const SanModel& model,
              std::string* error, SanLun* lun) {
-  Fields f(item, "san.luns[" + std::to_string(i) + "]", error,
+  Fields f(item, Place("san.luns[" + std::to_string(i) + "]"), error,
            {"serial", "instance", "policy", "failback", "disk", "reserved", "lun", "vendor",
             "product", "revision", "paths"});
   uint8_t lunNumber = 0;
   if (!ReadLunHeader(f, defaults, i, lun, &lunNumber)) return false;
-  const std::string where = f.Where() + " (" + lun->serial + ").paths";
+  const Place where(f.Where().Text() + " (" + lun->serial + ").paths");
   const Json* paths = f.Find("paths");
-  if (paths == nullptr || !paths->is_array()) return f.Fail(where + ": expected a list");
+  if (paths == nullptr || !paths->is_array()) return f.Fail(where.Text() + ": expected a list");
   lun->paths.resize(paths->size());
   for (size_t p = 0; p < paths->size(); ++p) {
-    if (!ReadPath((*paths)[p], where + "[" + std::to_string(p) + "]", model, i, lunNumber, error,
-                  &lun->paths[p])) {
+    if (!ReadPath((*paths)[p], Place(where, p), model, i, lunNumber, error, &lun->paths[p])) {
       return false;
     }
   }
@@ -310,7 +335,7 @@ bool ReadLuns(const Json& list, const SanModel& defaults, SanModel* model, std::
 
 bool ReadTimers(const Json* timers, std::string* error, SanTimers* out) {
   if (timers == nullptr) return true;
-  Fields f(*timers, "san.timers", error,
+  Fields f(*timers, Place("san.timers"), error,
            {"pathVerifyEnabled", "pathVerificationPeriod", "pdoRemovePeriod", "retryCount",
             "retryInterval"});
   f.Small<uint32_t>("pathVerifyEnabled", out->pathVerifyEnabled, &out->pathVerifyEnabled);
@@ -325,7 +350,7 @@ bool ReadTimers(const Json* timers, std::string* error, SanTimers* out) {
 /// Everything but the LUNs: the LUN defaults, timers, adapters, controllers.
 bool ReadFrame(const Json& section, SanModel* defaults, SanModel* model, std::string* error) {
   error->clear();
-  Fields f(section, "san", error,
+  Fields f(section, Place("san"), error,
            {"vendor", "product", "revision", "timers", "adapters", "controllers", "luns"});
   // The section's vendor, product and revision are the LUNs' defaults.
   defaults->luns.emplace_back();
