@@ -66,17 +66,25 @@ bool MachineState::Load(const std::string& path, std::string* error) {
   }
   path_ = path;
   edits_.clear();
-  return Parse(path, text, &document_, error);
+  loadedText_.clear();
+  if (!Parse(path, text, &document_, error)) return false;
+  loadedText_ = std::move(text);
+  return true;
 }
 
 void MachineState::Adopt(nlohmann::ordered_json document, const std::string& path) {
   document_ = std::move(document);
   path_ = path;
   edits_.clear();
+  loadedText_.clear();
 }
 
 void MachineState::Change(Edit edit) {
-  if (edit(document_)) edits_.push_back(std::move(edit));
+  if (edit(document_)) {
+    edits_.push_back(std::move(edit));
+  } else {
+    loadedText_.clear();  // a refused edit may have changed part of the document
+  }
 }
 
 bool MachineState::WriteBack(std::string* error) {
@@ -92,11 +100,18 @@ bool MachineState::WriteBack(std::string* error) {
     *error = path_ + ": cannot read machine file: " + reason;
     return false;
   }
+  // A file nobody changed since it was loaded needs only the edits that the
+  // document already holds.
   nlohmann::ordered_json latest;
-  if (!Parse(path_, text, &latest, error)) return false;
-  for (const Edit& edit : edits_) edit(latest);
+  const bool unchanged = !loadedText_.empty() && text == loadedText_;
+  if (!unchanged) {
+    if (!Parse(path_, text, &latest, error)) return false;
+    for (const Edit& edit : edits_) edit(latest);
+  }
+  text = (unchanged ? document_ : latest).dump(2);
+  text += '\n';
   const std::string temporary = TemporaryName(path_);
-  if (!WriteWholeFile(temporary, latest.dump(2) + "\n", &reason)) {
+  if (!WriteWholeFile(temporary, text, &reason)) {
     *error = temporary + ": cannot write machine file: " + reason;
     return false;
   }
@@ -105,6 +120,7 @@ bool MachineState::WriteBack(std::string* error) {
     return false;
   }
   edits_.clear();
+  loadedText_.clear();
   return true;
 }
 

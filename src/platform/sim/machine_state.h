@@ -44,6 +44,10 @@ class MachineState {
   nlohmann::ordered_json document_;
   std::string path_;
   std::vector<Edit> edits_;
+  // The file's text as loaded, while the document differs from it by the
+  // recorded edits alone (else empty): a write-back that finds the file
+  // still holding it need not read and edit the file again.
+  std::string loadedText_;
 };
 
 }  // namespace platform::sim

@@ -80,6 +80,22 @@ TEST(MachineStateTest, WriteBackReplaysEditsOnTheLatestFile) {
   EXPECT_EQ(saved["b"], 20);
 }
 
+TEST(MachineStateTest, WriteBackOfAnUntouchedFileKeepsOnlyRecordedEdits) {
+  const std::string path = TempPath("untouched");
+  WriteFile(path, R"({"a": 1, "b": 2})");
+  MachineState state;
+  std::string error;
+  ASSERT_TRUE(state.Load(path, &error)) << error;
+  state.Change(SetKey("a", 10));
+  // Refused, yet it changed the document first.
+  state.Change([](nlohmann::ordered_json& doc) {
+    doc["b"] = 99;
+    return false;
+  });
+  ASSERT_TRUE(state.WriteBack(&error)) << error;
+  EXPECT_EQ(ReadFile(path), "{\n  \"a\": 10,\n  \"b\": 2\n}\n");
+}
+
 TEST(MachineStateTest, UnchangedMachineIsNotRewritten) {
   const std::string path = TempPath("unchanged");
   const std::string text = "{ \"kept\":   \"as typed\" }";
