@@ -59,7 +59,7 @@ std::optional<uint64_t> ReadU64(const ObjectPtr& object, const wchar_t* name) {
 bool OfClass(const ObjectPtr& object, std::wstring_view className) {
   Value v;
   return object && object->Get(L"__CLASS", &v, nullptr) == status::kOk && v.type == vt::kBstr &&
-         FoldName(v.text) == FoldName(className);
+         SameName(v.text, className);
 }
 
 /// An embedded object of the given class.
@@ -111,6 +111,10 @@ class Driver {
     if (FoldName(call.keyName) != L"instancename") return nullptr;
     return model_->FindByInstance(call.keyValue);
   }
+  /// How an edit addresses a LUN of the model.
+  LunKey Key(const SanLun& lun) const {
+    return LunKey{lun.serial, static_cast<size_t>(&lun - model_->luns.data())};
+  }
   bool ReadPolicyPaths(const SanLun& lun, const std::vector<ObjectPtr>& elements,
                        std::vector<PathSetting>* settings) const;
 
@@ -158,7 +162,7 @@ HResult Driver::SetLoadBalancePolicy(const MethodCall& call, ObjectPtr* out) {
     path.weight = s.weight;
     path.primary = s.primary;
   }
-  state_.Change(SetPolicyEdit(lun->serial, *number, *failBack, std::move(settings)));
+  state_.Change(SetPolicyEdit(Key(*lun), *number, *failBack, std::move(settings)));
   if (out != nullptr) *out = StatusOut(ns_, L"OrnDsmSetLoadBalancePolicy");
   return status::kOk;
 }
@@ -192,7 +196,7 @@ HResult Driver::SetPathStatus(const MethodCall& call, ObjectPtr* out) {
     SanPath& path = lun.paths[where.path];
     path.state = state;
     auto [it, added] = group.emplace(where.lun, states.size());
-    if (added) states.emplace_back(lun.serial, std::vector<std::pair<uint64_t, uint8_t>>{});
+    if (added) states.emplace_back(Key(lun), std::vector<std::pair<uint64_t, uint8_t>>{});
     states[it->second].second.emplace_back(path.id, state);
   }
   if (!states.empty()) state_.Change(SetPathStatesEdit(std::move(states)));
@@ -209,7 +213,7 @@ HResult Driver::ClearCounters(const MethodCall& call, ObjectPtr* out) {
     path.counters.reads = 0;
     path.counters.writes = 0;
   }
-  state_.Change(ClearCountersEdit(lun->serial));
+  state_.Change(ClearCountersEdit(Key(*lun)));
   if (out != nullptr) *out = StatusOut(ns_, L"OrnDsmClearCounters");
   return status::kOk;
 }

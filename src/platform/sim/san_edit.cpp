@@ -16,14 +16,18 @@ Json* Section(Json& document) {
   return san == document.end() || !san->is_object() ? nullptr : &*san;
 }
 
-std::optional<size_t> FindLun(const Json& section, const std::string& serial) {
+bool HasSerial(const Json& lun, const std::string& serial) {
+  if (!lun.is_object()) return false;
+  auto s = lun.find("serial");
+  return s != lun.end() && s->is_string() && s->get_ref<const std::string&>() == serial;
+}
+
+std::optional<size_t> FindLun(const Json& section, const LunKey& key) {
   auto luns = section.find("luns");
   if (luns == section.end() || !luns->is_array()) return std::nullopt;
+  if (key.index < luns->size() && HasSerial((*luns)[key.index], key.serial)) return key.index;
   for (size_t i = 0; i < luns->size(); ++i) {
-    const Json& lun = (*luns)[i];
-    if (!lun.is_object()) continue;
-    auto s = lun.find("serial");
-    if (s != lun.end() && s->is_string() && s->get_ref<const std::string&>() == serial) return i;
+    if (HasSerial((*luns)[i], key.serial)) return i;
   }
   return std::nullopt;
 }
@@ -61,13 +65,13 @@ Json StateJson(uint8_t state) {
   return name.empty() ? Json(state) : Json(name);
 }
 
-/// Finds the LUN `serial` in `document` and calls `change(lun, paths,
+/// Finds the LUN `key` in `document` and calls `change(lun, paths,
 /// positions)`; false when the document no longer holds the LUN.
 template <typename Change>
-bool EditLun(Json& document, const std::string& serial, Change change) {
+bool EditLun(Json& document, const LunKey& key, Change change) {
   Json* section = Section(document);
   if (section == nullptr) return false;
-  auto index = FindLun(*section, serial);
+  auto index = FindLun(*section, key);
   std::unordered_map<uint64_t, size_t> positions;
   if (!index || !PathPositions(*section, *index, &positions)) return false;
   Json& lun = (*section)["luns"][*index];
@@ -76,10 +80,10 @@ bool EditLun(Json& document, const std::string& serial, Change change) {
 
 }  // namespace
 
-Edit SetPolicyEdit(std::string serial, uint32_t policy, uint32_t failBack,
+Edit SetPolicyEdit(LunKey key, uint32_t policy, uint32_t failBack,
                    std::vector<PathSetting> paths) {
-  return [serial = std::move(serial), policy, failBack, paths = std::move(paths)](Json& document) {
-    return EditLun(document, serial, [&](Json& lun, Json& list, const auto& positions) {
+  return [lunKey = std::move(key), policy, failBack, paths = std::move(paths)](Json& document) {
+    return EditLun(document, lunKey, [&](Json& lun, Json& list, const auto& positions) {
       for (const PathSetting& s : paths) {
         if (!positions.count(s.id)) return false;
       }
@@ -118,9 +122,9 @@ Edit SetPathStatesEdit(PathStates states) {
   };
 }
 
-Edit ClearCountersEdit(std::string serial) {
-  return [serial = std::move(serial)](Json& document) {
-    return EditLun(document, serial, [](Json&, Json& list, const auto&) {
+Edit ClearCountersEdit(LunKey lun) {
+  return [lunKey = std::move(lun)](Json& document) {
+    return EditLun(document, lunKey, [](Json&, Json& list, const auto&) {
       for (Json& path : list) {
         auto counters = path.find("counters");
         if (counters == path.end() || !counters->is_object()) continue;

@@ -32,7 +32,7 @@ TEST(SanEdit, PolicyEditSetsPathsWhenItAddsMembersToTheLun) {
   };
   for (const Case& c : cases) {
     Json document = TightDocument();
-    Edit edit = SetPolicyEdit("6A0B1C20-01", c.policy, c.failBack, {{0x10, 5, true}});
+    Edit edit = SetPolicyEdit(LunKey{"6A0B1C20-01", 0}, c.policy, c.failBack, {{0x10, 5, true}});
     ASSERT_TRUE(edit(document)) << c.name;
     Json lun = document["san"]["luns"][0];
     EXPECT_EQ(lun["paths"][0]["weight"], 5) << c.name;
