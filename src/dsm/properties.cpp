@@ -109,6 +109,7 @@ std::vector<uint8_t> ReadBytes(const Object& object, std::wstring_view name) {
   Value value = Read(object, name, nullptr);
   std::vector<uint8_t> bytes;
   if (!value.IsArray()) return bytes;
+  bytes.reserve(value.elements.size());
   for (const Value& element : value.elements) {
     if (!IsIntegerType(element.type)) return {};
     bytes.push_back(static_cast<uint8_t>(element.integer & 0xFF));

@@ -44,6 +44,8 @@ class Faults {
   /// Check() as an HRESULT: kOk when no fault fires.
   HResult Status(std::string_view call, std::string_view target = {},
                  std::string_view method = {});
+  /// True when no fault is injected at all.
+  bool Empty() const { return faults_.empty(); }
 
  private:
   std::vector<Fault> faults_;
