@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
   cli::ShellEnvironment env;
   env.handlers = cli::TollardHandlers();
   env.connect = OpenMachineAndConnect;
+  env.syncMachine = [] {
+    if (g_machine) g_machine->Refresh();
+  };
   platform::Output& out = platform::StandardOutput();
   int status = cli::RunTollard(argc, argv, out, stdin, env);
   out.Flush();

@@ -56,6 +56,7 @@ void RunDebugLine(const std::vector<std::string_view>& words, Output& out,
     out.Line("too many words (more than " + std::to_string(kMaxDebugWords) + ")");
     return;
   }
+  if (env.syncMachine) env.syncMachine();
   std::vector<std::string> storage(words.begin(), words.end());
   std::vector<const char*> pointers;
   for (const std::string& word : storage) pointers.push_back(word.c_str());
@@ -63,6 +64,7 @@ void RunDebugLine(const std::vector<std::string_view>& words, Output& out,
   if (DispatchCommand(count, pointers.data() + 1, env.handlers, out) != 0) {
     out.Line("command failed!");
   }
+  if (env.syncMachine) env.syncMachine();
 }
 
 // The line runs in a fresh copy of the program, started directly (no

@@ -26,6 +26,10 @@ struct ShellEnvironment {
   /// when it could not be started.
   std::function<bool(const std::string& program, const std::string& commandLine, int* exitCode)>
       runChild;
+  /// Called before and after a "debug" line runs in this process, so that
+  /// it sees what the child commands before it changed and the children
+  /// after it see its changes; may be empty.
+  std::function<void()> syncMachine;
 };
 
 /// Longest shell line, line end not counted.

@@ -152,6 +152,17 @@ TEST(ShellTest, DebugLinesHoldAtMostTenWords) {
             kPrompt + "pgr 9 8\n" + kPrompt + "too many words (more than 10)\n" + kPrompt + "\n");
 }
 
+// A debug line runs on this process's copy of the machine: it must first
+// take in what earlier children changed, and leave its own changes for the
+// children after it. Child lines need no such step.
+TEST(ShellTest, DebugLinesSyncTheMachineAroundThemselves) {
+  Fixture f;
+  f.env.syncMachine = [&f] { f.out.Line("<sync>"); };
+  EXPECT_EQ(f.Shell("devinfo\ndebug devinfo\ndebug pgr 1 2 3 4 5 6 7 8 9\n"), 0);
+  EXPECT_EQ(f.out.Text(), kPrompt + "<child>\n" + kPrompt + "<sync>\ndevices\n<sync>\n" + kPrompt +
+                              "too many words (more than 10)\n" + kPrompt + "\n");
+}
+
 TEST(ShellTest, ChildCommandLineLimits) {
   struct Case {
     std::string path;

@@ -16,6 +16,11 @@ class Machine {
   /// the command (the sim writes its machine file back). Returns 0, or 1
   /// after writing one line to standard error.
   virtual int Finish() = 0;
+  /// Brings the machine up to date with changes made by other processes
+  /// (the shell's child commands) before the shell runs a command itself.
+  /// Keeps the current state and writes one line to standard error when
+  /// that fails.
+  virtual void Refresh() {}
 };
 
 /// Installs the machine chosen by main; the caller keeps ownership.

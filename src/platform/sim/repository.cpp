@@ -31,6 +31,16 @@ bool NameLess::operator()(std::wstring_view a, std::wstring_view b) const {
   return a.size() < b.size();
 }
 
+size_t NameHash::operator()(std::wstring_view name) const {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (wchar_t c : name) hash = (hash ^ static_cast<uint64_t>(FoldChar(c))) * 1099511628211ull;
+  return static_cast<size_t>(hash);
+}
+
+bool NameEqual::operator()(std::wstring_view a, std::wstring_view b) const {
+  return SameName(a, b);
+}
+
 InstanceList::InstanceList(std::shared_ptr<const std::vector<wmi::ObjectPtr>> objects)
     : count_(objects->size()),
       make_([objects = std::move(objects)](size_t index) { return (*objects)[index]; }) {}
@@ -155,6 +165,10 @@ Namespace& Repository::Add(std::wstring_view name) {
 Namespace* Repository::Find(std::wstring_view name) {
   auto it = namespaces_.find(name);
   return it == namespaces_.end() ? nullptr : it->second.get();
+}
+
+void Repository::Clear() {
+  for (auto& [name, ns] : namespaces_) ns->Clear();
 }
 
 void Repository::ForEach(const std::function<void(Namespace&)>& visit) {

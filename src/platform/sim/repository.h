@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -82,9 +83,17 @@ using InstanceProvider = std::function<InstanceList()>;
 /// A property value as stored in an object, with its CIM type.
 using PropertyValues = std::vector<std::pair<std::wstring, wmi::Value>>;
 
-/// Orders ASCII names without letter case, so that maps keyed by names
-/// are searched without making lower-case copies.
+/// Orders, hashes and compares ASCII names without letter case, so that
+/// maps keyed by names are searched without making lower-case copies.
 struct NameLess {
+  using is_transparent = void;
+  bool operator()(std::wstring_view a, std::wstring_view b) const;
+};
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::wstring_view name) const;
+};
+struct NameEqual {
   using is_transparent = void;
   bool operator()(std::wstring_view a, std::wstring_view b) const;
 };
@@ -96,6 +105,7 @@ class Namespace {
   const std::wstring& Name() const { return *name_; }
   /// Objects made from now on check these faults (SpawnInstance, Put, GetMethod).
   void SetFaults(std::shared_ptr<Faults> faults) { faults_ = std::move(faults); }
+  void Clear() { classes_.clear(); }
 
   /// Defines a class, replacing an earlier definition of the same name.
   void DefineClass(ClassDef def);
@@ -138,7 +148,7 @@ class Namespace {
   // Shared with every object made here, which reports it as __NAMESPACE.
   std::shared_ptr<const std::wstring> name_;
   std::shared_ptr<Faults> faults_;
-  std::map<std::wstring, ClassEntry, NameLess> classes_;
+  std::unordered_map<std::wstring, ClassEntry, NameHash, NameEqual> classes_;
 };
 
 class Repository {
@@ -148,6 +158,9 @@ class Repository {
   /// Namespace names compare without letter case ("root\wmi" = "ROOT\WMI").
   Namespace* Find(std::wstring_view name);
   void ForEach(const std::function<void(Namespace&)>& visit);
+  /// Drops every class of every namespace; the namespaces stay, so open
+  /// connections to them stay valid.
+  void Clear();
 
  private:
   std::map<std::wstring, std::unique_ptr<Namespace>, NameLess> namespaces_;

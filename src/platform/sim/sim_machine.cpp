@@ -29,6 +29,19 @@ class SimMachine : public Machine {
 
   wmi::Runtime& Wmi() override { return *runtime_; }
 
+  // Keeps this process's changes, then reads what the children wrote.
+  void Refresh() override {
+    std::string error;
+    MachineState latest;
+    if (!state_.WriteBack(&error) || !latest.Load(state_.Path(), &error)) {
+      StandardError().Line("tollard: " + error);
+      return;
+    }
+    state_ = std::move(latest);
+    repository_.Clear();
+    if (!Build(&error)) StandardError().Line("tollard: " + error);
+  }
+
   int Finish() override {
     std::string error;
     if (state_.WriteBack(&error)) return 0;
@@ -51,7 +64,7 @@ class SimMachine : public Machine {
     }
     // Namespaces made by the raw data check the faults too.
     repository_.ForEach([this](Namespace& ns) { ns.SetFaults(world_->faults); });
-    runtime_ = MakeRuntime(world_);
+    if (!runtime_) runtime_ = MakeRuntime(world_);
     return true;
   }
 
