@@ -22,13 +22,10 @@ std::string DeviceRow(size_t number, const DsmDevice& device, const PathIndex& i
 }  // namespace
 
 int ListDevices(platform::Output& out) {
-  std::vector<DsmDevice> devices;
-  std::vector<PathPerf> perf;
-  std::vector<PathDescriptor> descriptors;
-  if (int r = LoadDsmDevices(devices, 0, nullptr, nullptr); r != 0) return r;
-  if (int r = LoadPathPerf(perf); r != 0) return r;
-  if (int r = LoadPathDescriptors(descriptors); r != 0) return r;
-  if (devices.empty()) return 0;
+  DsmLists lists;
+  if (int r = LoadDsmLists(lists); r != 0) return r;
+  if (lists.devices.empty()) return 0;
+  const auto& [devices, perf, descriptors] = lists;
 
   PathIndex index(descriptors, perf);
   out.Line("");

@@ -178,4 +178,10 @@ std::string DeviceSerialNumber(const DsmDevice& device, const PathIndex& index) 
   return perf ? perf->SerialNumber : "N/A";
 }
 
+int LoadDsmLists(DsmLists& lists) {
+  if (int r = LoadDsmDevices(lists.devices, 0, nullptr, nullptr); r != 0) return r;
+  if (int r = LoadPathPerf(lists.perf); r != 0) return r;
+  return LoadPathDescriptors(lists.descriptors);
+}
+
 }  // namespace dsm

@@ -105,6 +105,17 @@ int LoadPathPerf(std::vector<PathPerf>& records);
 /// the enumeration cannot be created.
 int LoadPathDescriptors(std::vector<PathDescriptor>& records);
 
+/// The three lists that the listings and the adapter path states start from.
+struct DsmLists {
+  std::vector<DsmDevice> devices;
+  std::vector<PathPerf> perf;
+  std::vector<PathDescriptor> descriptors;
+};
+
+/// LoadDsmDevices (no search), LoadPathPerf and LoadPathDescriptors, in
+/// this order; the first nonzero result stops the loading and is returned.
+int LoadDsmLists(DsmLists& lists);
+
 /// The PathPerf fields cut from an identifier (byte counts below 26 leave
 /// the missing fields empty and State "Unknown").
 void FillFromIdentifier(const std::vector<uint8_t>& identifier, PathPerf& record);

@@ -133,13 +133,10 @@ int SetPathWeight(Output& out, uint64_t pathId, int32_t weight) {
 int SetAdapterPathState(Output& out, const std::string& wwpn, const std::string& word) {
   std::optional<int32_t> state = cli::PathStateCodeOf(word);
   if (!state) return cli::PrintHelp(out);
-  std::vector<DsmDevice> devices;
-  std::vector<PathPerf> perf;
-  std::vector<PathDescriptor> descriptors;
-  if (int r = LoadDsmDevices(devices, 0, nullptr, nullptr); r != 0) return r;
-  if (int r = LoadPathPerf(perf); r != 0) return r;
-  if (int r = LoadPathDescriptors(descriptors); r != 0) return r;
-  if (devices.empty()) return 0;
+  DsmLists lists;
+  if (int r = LoadDsmLists(lists); r != 0) return r;
+  if (lists.devices.empty()) return 0;
+  const auto& [devices, perf, descriptors] = lists;
 
   std::vector<uint64_t> ids = AdapterPathIds(wwpn, perf, descriptors);
   if (ids.empty()) return cli::PrintHelp(out);

@@ -70,13 +70,10 @@ void PrintPathBlock(Output& out, const DsmDevice& device, const std::string& ser
 }  // namespace
 
 int ListPaths(Output& out, std::optional<std::string> kind, std::string value) {
-  std::vector<DsmDevice> devices;
-  std::vector<PathPerf> perf;
-  std::vector<PathDescriptor> descriptors;
-  if (int r = LoadDsmDevices(devices, 0, nullptr, nullptr); r != 0) return r;
-  if (int r = LoadPathPerf(perf); r != 0) return r;
-  if (int r = LoadPathDescriptors(descriptors); r != 0) return r;
-  if (devices.empty()) return 0;
+  DsmLists lists;
+  if (int r = LoadDsmLists(lists); r != 0) return r;
+  if (lists.devices.empty()) return 0;
+  const auto& [devices, perf, descriptors] = lists;
 
   PathFilter filter = MakeFilter(kind, std::move(value));
   PathIndex index(descriptors, perf);
