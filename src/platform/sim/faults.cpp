@@ -5,6 +5,21 @@
 namespace platform::sim {
 namespace {
 
+// The calls the simulated machine can make fail. A name outside this list
+// would never fire, and a test built on it would prove nothing.
+constexpr std::string_view kCalls[] = {
+    "CoInitializeEx", "CoInitializeSecurity", "CoCreateInstance", "ConnectServer",
+    "CoSetProxyBlanket", "QueryBlanket", "CreateInstanceEnum", "Next", "GetObject",
+    "GetMethod", "SpawnInstance", "Put", "ExecMethod", "ExecNotificationQueryAsync",
+    "CreateObjectStub"};
+
+bool KnownCall(std::string_view call) {
+  for (std::string_view known : kCalls) {
+    if (call == known) return true;
+  }
+  return false;
+}
+
 bool ReadCode(const nlohmann::ordered_json& value, uint32_t* code) {
   if (value.is_number_integer()) {
     *code = static_cast<uint32_t>(value.get<int64_t>());
@@ -60,6 +75,10 @@ bool Faults::Load(const nlohmann::ordered_json& faults, std::string* error) {
       return false;
     }
     fault.call = entry["call"].get<std::string>();
+    if (!KnownCall(fault.call)) {
+      *error = where + "unknown call \"" + fault.call + "\"";
+      return false;
+    }
     if (entry.contains("target")) {
       if (!entry["target"].is_string()) {
         *error = where + "\"target\" must be text";

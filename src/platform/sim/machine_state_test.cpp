@@ -137,10 +137,12 @@ TEST(FaultsTest, SelectorsAfterAndTimes) {
 }
 
 TEST(FaultsTest, MalformedEntriesAreRefused) {
-  const char* bad[] = {R"({"call": "x"})", R"([{"code": 1}])", R"([{"call": "x"}])",
-                       R"([{"call": "x", "code": "nope"}])", R"([{"call": "x", "code": "0x1FFFFFFFF"}])",
-                       R"([{"call": "x", "code": 1, "after": -1}])",
-                       R"([{"call": "x", "code": 1, "data": [1, 300]}])"};
+  const char* bad[] = {R"({"call": "Next"})", R"([{"code": 1}])", R"([{"call": "Next"}])",
+                       R"([{"call": "ConectServer", "code": 1}])",
+                       R"([{"call": "Next", "code": "nope"}])",
+                       R"([{"call": "Next", "code": "0x1FFFFFFFF"}])",
+                       R"([{"call": "Next", "code": 1, "after": -1}])",
+                       R"([{"call": "Next", "code": 1, "data": [1, 300]}])"};
   for (const char* text : bad) {
     Faults faults;
     std::string error;
