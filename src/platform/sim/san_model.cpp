@@ -88,9 +88,9 @@ bool SanModel::Index(std::string* error) {
     }
     for (size_t p = 0; p < lun.paths.size(); ++p) {
       const SanPath& path = lun.paths[p];
-      const std::string where = LunContext(lun, l) + ".paths[" + std::to_string(p) + "]";
+      auto where = [&] { return LunContext(lun, l) + ".paths[" + std::to_string(p) + "]"; };
       if (auto [it, added] = byPathId_.emplace(path.id, SanPathRef{l, p}); !added) {
-        *error = where + ": path id " + PathIdText(path.id) + " also used by san.luns[" +
+        *error = where() + ": path id " + PathIdText(path.id) + " also used by san.luns[" +
                  std::to_string(it->second.lun) + "].paths[" + std::to_string(it->second.path) +
                  "]";
         return false;
@@ -99,7 +99,7 @@ bool SanModel::Index(std::string* error) {
                                static_cast<uint32_t>(path.bus) << 16 |
                                static_cast<uint32_t>(path.target) << 8 | path.lun;
       if (auto [it, added] = byAddress.emplace(address, SanPathRef{l, p}); !added) {
-        *error = where + ": SCSI address " + Hex(address, 8) + " also used by san.luns[" +
+        *error = where() + ": SCSI address " + Hex(address, 8) + " also used by san.luns[" +
                  std::to_string(it->second.lun) + "].paths[" + std::to_string(it->second.path) +
                  "]";
         return false;
