@@ -2,6 +2,8 @@
 // subsystems reach the platform's services through it and nothing else.
 #pragma once
 
+#include "platform/device_io.h"
+#include "platform/registry.h"
 #include "platform/wmi.h"
 
 namespace platform {
@@ -12,6 +14,10 @@ class Machine {
   virtual ~Machine() = default;
   /// The COM runtime and the WMI services of this machine.
   virtual wmi::Runtime& Wmi() = 0;
+  /// The registry of this machine.
+  virtual Registry& Reg();
+  /// The devices (disks, SCSI ports) of this machine.
+  virtual DeviceIo& Devices();
   /// Called once when the program ends normally: keeps the changes made by
   /// the command (the sim writes its machine file back). Returns 0, or 1
   /// after writing one line to standard error.
