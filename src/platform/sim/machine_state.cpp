@@ -50,6 +50,11 @@ bool Parse(const std::string& path, const std::string& text, nlohmann::ordered_j
   return true;
 }
 
+// The size and hash of a machine file's text, to tell whether it changed.
+std::pair<size_t, size_t> Fingerprint(const std::string& text) {
+  return {text.size(), std::hash<std::string_view>{}(text)};
+}
+
 std::string TemporaryName(const std::string& path) {
   auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::mt19937_64 random(seed ^ std::random_device{}());
@@ -66,9 +71,9 @@ bool MachineState::Load(const std::string& path, std::string* error) {
   }
   path_ = path;
   edits_.clear();
-  loadedText_.clear();
+  loaded_.reset();
   if (!Parse(path, text, &document_, error)) return false;
-  loadedText_ = std::move(text);
+  loaded_ = Fingerprint(text);
   return true;
 }
 
@@ -76,14 +81,14 @@ void MachineState::Adopt(nlohmann::ordered_json document, const std::string& pat
   document_ = std::move(document);
   path_ = path;
   edits_.clear();
-  loadedText_.clear();
+  loaded_.reset();
 }
 
 void MachineState::Change(Edit edit) {
   if (edit(document_)) {
     edits_.push_back(std::move(edit));
   } else {
-    loadedText_.clear();  // a refused edit may have changed part of the document
+    loaded_.reset();  // a refused edit may have changed part of the document
   }
 }
 
@@ -103,7 +108,7 @@ bool MachineState::WriteBack(std::string* error) {
   // A file nobody changed since it was loaded needs only the edits that the
   // document already holds.
   nlohmann::ordered_json latest;
-  const bool unchanged = !loadedText_.empty() && text == loadedText_;
+  const bool unchanged = loaded_ == Fingerprint(text);
   if (!unchanged) {
     if (!Parse(path_, text, &latest, error)) return false;
     for (const Edit& edit : edits_) edit(latest);
@@ -120,7 +125,7 @@ bool MachineState::WriteBack(std::string* error) {
     return false;
   }
   edits_.clear();
-  loadedText_.clear();
+  loaded_.reset();
   return true;
 }
 

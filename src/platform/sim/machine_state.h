@@ -3,7 +3,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -44,10 +46,12 @@ class MachineState {
   nlohmann::ordered_json document_;
   std::string path_;
   std::vector<Edit> edits_;
-  // The file's text as loaded, while the document differs from it by the
-  // recorded edits alone (else empty): a write-back that finds the file
-  // still holding it need not read and edit the file again.
-  std::string loadedText_;
+  // The size and a hash of the file's text as loaded, while the document
+  // differs from it by the recorded edits alone (else nothing): a
+  // write-back that finds the file still holding that text need not read
+  // and edit the file again. A hash, not the text: that would be the
+  // largest block of memory a command holds.
+  std::optional<std::pair<size_t, size_t>> loaded_;
 };
 
 }  // namespace platform::sim
