@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/sim/json_reader.h"
+#include "platform/sim/json_writer.h"
 
 namespace platform::sim {
 namespace {
@@ -113,7 +114,7 @@ bool MachineState::WriteBack(std::string* error) {
     if (!Parse(path_, text, &latest, error)) return false;
     for (const Edit& edit : edits_) edit(latest);
   }
-  text = (unchanged ? document_ : latest).dump(2);
+  text = DumpJson(unchanged ? document_ : latest, text.size() + text.size() / 8);
   text += '\n';
   const std::string temporary = TemporaryName(path_);
   if (!WriteWholeFile(temporary, text, &reason)) {
