@@ -13,26 +13,45 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 /// Where an entry stands in the file ("san.luns[3] (6A0B0000-03).paths[1]"),
-/// spelt out only for an error message: a fixed text, or an element or a
-/// member of a place that outlives it.
+/// spelt out only for an error message: the section, or an element, a
+/// member or a labelled form of a place that outlives it. The texts it
+/// refers to must outlive it too.
 class Place {
  public:
-  explicit Place(std::string text) : text_(std::move(text)) {}
-  Place(const Place& list, size_t index) : parent_(&list), index_(index) {}
-  Place(const Place& object, std::string_view key) : parent_(&object), key_(key) {}
+  constexpr explicit Place(std::string_view section) : text_(section) {}
+  constexpr Place(const Place& list, size_t index)
+      : parent_(&list), kind_(Kind::kIndex), index_(index) {}
+  constexpr Place(const Place& object, std::string_view key)
+      : parent_(&object), kind_(Kind::kKey), text_(key) {}
+  /// The same entry with `label` beside it ("san.luns[3] (6A0B0000-03)").
+  static Place Labelled(const Place& entry, std::string_view label) {
+    Place place(entry, label);
+    place.kind_ = Kind::kLabel;
+    return place;
+  }
 
   std::string Text() const {
-    if (parent_ == nullptr) return text_;
-    if (key_.empty()) return parent_->Text() + "[" + std::to_string(index_) + "]";
-    return parent_->Text() + "." + std::string(key_);
+    switch (kind_) {
+      case Kind::kIndex: return parent_->Text() + "[" + std::to_string(index_) + "]";
+      case Kind::kKey: return parent_->Text() + "." + std::string(text_);
+      case Kind::kLabel: return parent_->Text() + " (" + std::string(text_) + ")";
+      case Kind::kSection: break;
+    }
+    return std::string(text_);
   }
 
  private:
+  enum class Kind { kSection, kIndex, kKey, kLabel };
   const Place* parent_ = nullptr;
-  std::string text_;
-  std::string_view key_;
+  Kind kind_ = Kind::kSection;
+  std::string_view text_;
   size_t index_ = 0;
 };
+
+constexpr Place kSan("san");
+constexpr Place kAdapters(kSan, "adapters");
+constexpr Place kControllers(kSan, "controllers");
+constexpr Place kLuns(kSan, "luns");
 
 /// Reads the members of one JSON object; the first problem is kept in
 /// `error` and every later read fails, so callers check once at the end.
@@ -167,7 +186,7 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
   if (!ReadList(list, "san.adapters", error)) return false;
   std::set<uint8_t> ports;
   for (size_t i = 0; i < list.size(); ++i) {
-    Fields f(list[i], Place("san.adapters[" + std::to_string(i) + "]"), error,
+    Fields f(list[i], Place(kAdapters, i), error,
              {"port", "wwpn", "name", "pciBus", "pciDevice", "pciFunction"});
     SanAdapter a;
     const uint8_t slot = static_cast<uint8_t>(i + 1);
@@ -189,8 +208,7 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
 bool ReadControllers(const Json& list, SanModel* model, std::string* error) {
   if (!ReadList(list, "san.controllers", error)) return false;
   for (size_t i = 0; i < list.size(); ++i) {
-    Fields f(list[i], Place("san.controllers[" + std::to_string(i) + "]"), error,
-             {"wwpn", "state"});
+    Fields f(list[i], Place(kControllers, i), error, {"wwpn", "state"});
     SanController c;
     ReadWwpn(f, &c.wwpn);
     f.Small<uint32_t>("state", 1, &c.state);
@@ -307,12 +325,13 @@ bool ReadLunHeader(Fields& f, const SanModel& defaults, size_t index, SanLun* lu
 
 bool ReadLun(const Json& item, size_t i, const SanModel& defaults, const SanModel& model,
              std::string* error, SanLun* lun) {
-  Fields f(item, Place("san.luns[" + std::to_string(i) + "]"), error,
+  Fields f(item, Place(kLuns, i), error,
            {"serial", "instance", "policy", "failback", "disk", "reserved", "lun", "vendor",
             "product", "revision", "paths"});
   uint8_t lunNumber = 0;
   if (!ReadLunHeader(f, defaults, i, lun, &lunNumber)) return false;
-  const Place where(f.Where().Text() + " (" + lun->serial + ").paths");
+  const Place named = Place::Labelled(f.Where(), lun->serial);
+  const Place where(named, "paths");
   const Json* paths = f.Find("paths");
   if (paths == nullptr || !paths->is_array()) return f.Fail(where.Text() + ": expected a list");
   lun->paths.resize(paths->size());
@@ -335,7 +354,7 @@ bool ReadLuns(const Json& list, const SanModel& defaults, SanModel* model, std::
 
 bool ReadTimers(const Json* timers, std::string* error, SanTimers* out) {
   if (timers == nullptr) return true;
-  Fields f(*timers, Place("san.timers"), error,
+  Fields f(*timers, Place(kSan, "timers"), error,
            {"pathVerifyEnabled", "pathVerificationPeriod", "pdoRemovePeriod", "retryCount",
             "retryInterval"});
   f.Small<uint32_t>("pathVerifyEnabled", out->pathVerifyEnabled, &out->pathVerifyEnabled);
@@ -350,7 +369,7 @@ bool ReadTimers(const Json* timers, std::string* error, SanTimers* out) {
 /// Everything but the LUNs: the LUN defaults, timers, adapters, controllers.
 bool ReadFrame(const Json& section, SanModel* defaults, SanModel* model, std::string* error) {
   error->clear();
-  Fields f(section, Place("san"), error,
+  Fields f(section, kSan, error,
            {"vendor", "product", "revision", "timers", "adapters", "controllers", "luns"});
   // The section's vendor, product and revision are the LUNs' defaults.
   defaults->luns.emplace_back();
