@@ -3,7 +3,7 @@
 // computes a property only when it is read.
 #include <algorithm>
 #include <array>
-#include <vector>
+#include <string>
 
 #include "platform/sim/derived_object.h"
 #include "platform/sim/san.h"
