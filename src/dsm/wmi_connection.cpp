@@ -89,6 +89,8 @@ HResult EnumerateInstances(std::wstring_view className,
   EnumeratorPtr enumerator;
   HResult hr = OpenEnumeration(className, &enumerator);
   if (Failed(hr)) return hr;
+  // A success that comes without an enumerator leaves nothing to walk.
+  if (!enumerator) return platform::status::kFail;
   while (true) {
     ObjectPtr object;
     uint32_t returned = 0;

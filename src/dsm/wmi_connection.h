@@ -30,7 +30,7 @@ HResult OpenEnumeration(std::wstring_view className, EnumeratorPtr* enumerator);
 
 /// Hands each instance of `className` to `visitor`, one at a time, until
 /// the enumerator gives none. Returns the status of the enumerator's
-/// creation (0 = success).
+/// creation (0 = success), or kFail when it succeeded without giving one.
 HResult EnumerateInstances(std::wstring_view className,
                            const std::function<void(const ObjectPtr&)>& visitor);
 

@@ -247,6 +247,21 @@ TEST_F(WmiConnectionTest, SuccessKeepsTheConnection) {
   EXPECT_EQ(machine.runtime.log.back(), "blanket 10 0 3 3 0");
 }
 
+// A creation that succeeds without handing out an enumerator walks nothing
+// and is reported as a failure, whatever success code came with it.
+TEST_F(WmiConnectionTest, EnumerationWithoutAnEnumeratorFails) {
+  platform::StringOutput out;
+  ASSERT_EQ(ConnectWmi(out), 0);
+  for (HResult code : {status::kOk, status::kFalse, platform::MakeHResult(0x08140003)}) {
+    Services().enumerator = nullptr;
+    Services().enumResult = code;
+    int visits = 0;
+    EXPECT_EQ(EnumerateInstances(L"ORNDSM_PERFINFO", [&](const ObjectPtr&) { ++visits; }),
+              status::kFail);
+    EXPECT_EQ(visits, 0);
+  }
+}
+
 TEST_F(WmiConnectionTest, EnumerateInstancesVisitsUntilTheEnumerationEnds) {
   struct Case {
     std::vector<std::wstring> objects;
