@@ -1,0 +1,38 @@
+// The physical drives of the machine and the identifiers that name them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/output.h"
+
+namespace scsi {
+
+/// Calls `action` with "\\.\<name>" for every disk, CD-ROM, tape, scanner
+/// or printer name of the machine's device-name list, in list order.
+/// 0xFFFFFFFF after a completed walk, 0 when the list cannot be read.
+uint32_t ForEachPhysicalDrive(const std::function<void(const std::string& path)>& action);
+
+/// The drive identifier ("%02X%02X%02X%02X-%02X") in a 64-byte
+/// device-identification page, or empty when the page's descriptors would
+/// lead outside the 64 bytes.
+std::string IdentifierOfPage(const std::array<uint8_t, 64>& page);
+
+/// Sends the device-identification inquiry to `path` and returns the drive
+/// identifier, or empty when the drive does not answer with that page.
+std::string QueryDriveIdentifier(const std::string& path, platform::Output& out);
+
+/// A physical drive and its identifier.
+struct DriveIdentity {
+  std::string Identifier;
+  int32_t Number = 0;
+};
+
+/// Appends one record per physical drive with a non-empty identifier.
+/// Returns what ForEachPhysicalDrive returns.
+uint32_t CollectDriveIdentities(std::vector<DriveIdentity>& list, platform::Output& out);
+
+}  // namespace scsi

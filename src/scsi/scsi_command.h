@@ -1,0 +1,110 @@
+// One SCSI command sent to one device through the platform's SCSI
+// pass-through, and the naming of the devices it is sent to.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/device_io.h"
+#include "platform/output.h"
+
+namespace scsi {
+
+/// The address every pass-through request carries; each field is sent as
+/// one byte.
+struct ScsiAddress {
+  uint32_t PortNumber = 0;
+  uint32_t PathId = 0;
+  uint32_t TargetId = 0;
+  uint32_t Lun = 0;
+};
+
+/// The process-wide address, set by every ScsiCommand open and read by
+/// every execute: commands go to one device at a time.
+ScsiAddress& CurrentScsiAddress();
+
+/// Longest device path or name accepted; longer ones are refused rather
+/// than cut, so a command never reaches a device other than the one named.
+constexpr size_t kMaxDevicePath = 255;
+
+/// Size of the pass-through request and the offsets of its fields.
+constexpr size_t kRequestSize = 88;
+constexpr uint32_t kSenseOffset = 60;
+constexpr size_t kSenseSize = 24;
+constexpr uint32_t kTimeoutSeconds = 60;
+
+/// The CDB length for an operation code, from its group code (top three
+/// bits); 0 for the groups without a fixed length.
+uint8_t CdbLengthOf(uint8_t operationCode);
+
+/// The device path of a disk typed by the user: "p.b.t.l" (four decimal
+/// numbers) becomes "\\.\Scsip:Busb:IDt:LUNl", any text without "." a
+/// physical drive "\\.\PhysicalDrive<text>". Null for a text with "." that
+/// is not four decimal numbers, or a path longer than kMaxDevicePath.
+std::optional<std::string> ResolveDiskArgument(std::string_view text);
+
+/// Outcome of one execute, as left in the command.
+struct ScsiOutcome {
+  uint8_t Status = 0;
+  uint32_t Residual = 0;
+  std::array<uint8_t, kSenseSize> Sense{};
+  uint8_t SenseLength = 0;
+};
+
+/// One command on one device. Opening happens on construction; a device
+/// that cannot be opened (or a path that is too long) leaves a command
+/// whose Execute sends nothing and returns false.
+class ScsiCommand {
+ public:
+  /// Opens `path` and sets CurrentScsiAddress: from the path in port form
+  /// ("\\.\Scsi..."; the port device "\\.\Scsi<port>:" is opened), else
+  /// from the device's address query (0 when that fails).
+  explicit ScsiCommand(const std::string& path);
+  ~ScsiCommand() { Close(); }
+  ScsiCommand(const ScsiCommand&) = delete;
+  ScsiCommand& operator=(const ScsiCommand&) = delete;
+
+  /// Releases the device; later executes send nothing.
+  void Close() { device_.reset(); }
+  bool IsOpen() const { return device_ != nullptr; }
+
+  /// Takes as many bytes of `cdb` (16 bytes) as the group code of byte 0
+  /// gives. REQUEST SENSE without a data buffer reads into the sense field.
+  void SetCdb(const std::array<uint8_t, 16>& cdb);
+  /// The caller's buffer, which must outlive the execute.
+  void SetDataIn(uint8_t* buffer, uint32_t length);
+  void SetDataOut(uint8_t* buffer, uint32_t length);
+
+  /// Sends the command once. True when it completed: status 0, or CHECK
+  /// CONDITION with a recovered error. A NOT READY or UNIT ATTENTION with
+  /// ASC 0x29 writes "<name>: device reset" (no line end) to `out`.
+  bool Execute(platform::Output& out);
+
+  /// The 88-byte request that Execute sends, for the current address.
+  std::array<uint8_t, kRequestSize> BuildRequest() const;
+
+  const ScsiOutcome& Outcome() const { return outcome_; }
+  /// Bytes transferred: min(length, length - residual).
+  uint32_t Transferred() const;
+  uint8_t CdbLength() const { return cdbLength_; }
+  const std::string& Name() const { return name_; }
+
+ private:
+  bool JudgeOutcome(bool sent, platform::Output& out) const;
+
+  std::unique_ptr<platform::Device> device_;
+  bool dataIn_ = false;
+  uint32_t timeout_ = kTimeoutSeconds;
+  std::array<uint8_t, 16> cdb_{};
+  uint8_t cdbLength_ = 0;
+  uint8_t* data_ = nullptr;
+  uint32_t dataLength_ = 0;
+  ScsiOutcome outcome_;
+  std::string name_;
+};
+
+}  // namespace scsi

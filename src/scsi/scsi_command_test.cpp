@@ -1,0 +1,169 @@
+#include "scsi/scsi_command.h"
+
+#include <gtest/gtest.h>
+
+#include "scsi/fake_device_test.h"
+
+namespace scsi {
+namespace {
+
+using testing::ScsiTest;
+
+TEST(CdbLength, FollowsGroupCode) {
+  const std::pair<uint8_t, uint8_t> cases[] = {{0x00, 6},  {0x12, 6},  {0x03, 6}, {0x5E, 10},
+                                               {0x5F, 10}, {0x28, 10}, {0x7F, 0}, {0x88, 16},
+                                               {0xA0, 12}, {0xC0, 0},  {0xE0, 0}};
+  for (auto [op, length] : cases) EXPECT_EQ(CdbLengthOf(op), length) << int(op);
+}
+
+TEST(ResolveDiskArgument, NamesDrivesAndPortAddresses) {
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"2", "\\\\.\\PhysicalDrive2"},
+      {"1.0.2.3", "\\\\.\\Scsi1:Bus0:ID2:LUN3"},
+      {"12.255.300.0", "\\\\.\\Scsi12:Bus255:ID300:LUN0"},
+      {"abc", "\\\\.\\PhysicalDriveabc"},
+      {"1.2.3", std::nullopt},
+      {"1.2.3.4.5", std::nullopt},
+      {"1..2.3", std::nullopt},
+      {"1.2.3.4x", std::nullopt},
+      {"-1.2.3.4", std::nullopt},
+      {" 1.2.3.4", std::nullopt},
+      {"a.b.c.d", std::nullopt},
+      {"1.2.3.1234567890", std::nullopt},
+      {".", std::nullopt},
+      {std::string(238, '7'), "\\\\.\\PhysicalDrive" + std::string(238, '7')},
+      {std::string(239, '7'), std::nullopt},
+  };
+  for (const auto& [text, path] : cases) EXPECT_EQ(ResolveDiskArgument(text), path) << text;
+}
+
+TEST_F(ScsiTest, RequestCarriesTheFieldsAtTheirOffsets) {
+  Devices().disks["\\\\.\\PhysicalDrive1"].address = {8, 0, 0, 0, 4, 5, 6, 7};
+  ScsiCommand command("\\\\.\\PhysicalDrive1");
+  uint8_t buffer[0x40] = {};
+  command.SetCdb({0x12, 0x01, 0x83, 0x00, 0x40, 0x00, 0xEE});
+  command.SetDataIn(buffer, sizeof buffer);
+  ASSERT_TRUE(command.Execute(out));
+
+  ASSERT_EQ(Devices().sent.size(), 1u);
+  std::array<uint8_t, 88> expected{};
+  expected[0] = 56;
+  expected[3] = 5, expected[4] = 6, expected[5] = 7;
+  expected[6] = 6;     // INQUIRY is group 0
+  expected[7] = 24;    // sense length
+  expected[8] = 1;     // data in
+  expected[12] = 0x40;
+  expected[16] = 60;   // time-out
+  PutLittleEndian(&expected[24], reinterpret_cast<uintptr_t>(buffer), 8);
+  expected[32] = 60;   // sense offset
+  const uint8_t cdb[] = {0x12, 0x01, 0x83, 0x00, 0x40, 0x00};  // byte 6 is beyond group 0
+  std::copy(std::begin(cdb), std::end(cdb), &expected[36]);
+  EXPECT_EQ(Devices().sent[0].request, expected);
+  EXPECT_EQ(CurrentScsiAddress().PortNumber, 4u);
+}
+
+TEST_F(ScsiTest, PortFormOpensThePortAndAddressesTheUnit) {
+  Devices().disks["\\\\.\\Scsi1:"] = {};
+  ScsiCommand command(*ResolveDiskArgument("1.0.2.3"));
+  command.SetCdb({});
+  ASSERT_TRUE(command.Execute(out));
+  EXPECT_EQ(Devices().opened, std::vector<std::string>{"\\\\.\\Scsi1:"});
+  const auto& r = Devices().sent.at(0).request;
+  EXPECT_EQ((std::array<int, 6>{r[3], r[4], r[5], r[6], r[8], r[12]}),
+            (std::array<int, 6>{0, 2, 3, 6, 0, 0}));
+  EXPECT_EQ(GetLittleEndian(&r[24], 8), 0u);
+}
+
+TEST_F(ScsiTest, FailedAddressQueryLeavesZeros) {
+  CurrentScsiAddress() = {1, 2, 3, 4};
+  Devices().disks["d"].addressFails = true;
+  ScsiCommand command("d");
+  EXPECT_EQ(CurrentScsiAddress().TargetId, 0u);
+  EXPECT_EQ(CurrentScsiAddress().PortNumber, 0u);
+}
+
+TEST_F(ScsiTest, UnopenedDeviceSendsNothing) {
+  ScsiCommand missing("\\\\.\\PhysicalDrive9");
+  missing.SetCdb({});
+  EXPECT_FALSE(missing.Execute(out));
+  ScsiCommand tooLong(std::string(256, 'x'));
+  EXPECT_FALSE(tooLong.IsOpen());
+  EXPECT_FALSE(tooLong.Execute(out));
+  EXPECT_TRUE(Devices().sent.empty());
+  EXPECT_EQ(missing.Outcome().Status, 0);
+  EXPECT_EQ(Devices().opened.size(), 1u);
+}
+
+TEST_F(ScsiTest, ClosedCommandSendsNothing) {
+  Devices().disks["d"] = {};
+  ScsiCommand command("d");
+  command.Close();
+  EXPECT_FALSE(command.Execute(out));
+  EXPECT_TRUE(Devices().sent.empty());
+}
+
+TEST_F(ScsiTest, CheckConditionLadder) {
+  struct Case {
+    platform::Win32Error call;
+    uint8_t status;
+    size_t senseLength;
+    uint8_t key;
+    uint8_t asc;
+    bool result;
+    const char* printed;
+  } cases[] = {
+      {0, 0x00, 0, 0, 0, true, ""},
+      {1117, 0x00, 0, 0, 0, false, ""},           // the call failed
+      {0, 0x08, 18, 1, 0, false, ""},             // BUSY
+      {0, 0x02, 18, 1, 0, true, ""},              // recovered error
+      {0, 0x02, 13, 1, 0, false, ""},             // too short to look at
+      {0, 0x02, 14, 1, 0, true, ""},
+      {0, 0x02, 18, 5, 0x29, false, ""},          // ILLEGAL REQUEST
+      {0, 0x02, 18, 6, 0x2A, false, ""},
+      {0, 0x02, 18, 6, 0x29, false, "d: device reset"},
+      {0, 0x02, 18, 2, 0x29, false, "d: device reset"},
+      {0, 0x02, 30, 0x72, 0x29, false, ""},       // key 2 in the high bits only
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> sense(c.senseLength, 0);
+    if (c.senseLength > 12) sense[12] = c.asc;
+    if (c.senseLength > 2) sense[2] = c.key == 0x72 ? 0x70 : c.key;
+    Devices().disks["d"].respond = [&](uint8_t* request, uint8_t* data) {
+      ScsiTest::Answer(c.status, sense)(request, data);
+      return c.call;
+    };
+    out.Clear();
+    ScsiCommand command("d");
+    command.SetCdb({});
+    EXPECT_EQ(command.Execute(out), c.result) << int(c.status) << " " << c.senseLength;
+    EXPECT_EQ(out.Text(), c.printed);
+    EXPECT_LE(command.Outcome().SenseLength, 24);
+  }
+}
+
+TEST_F(ScsiTest, TransferredIsTheLengthLessTheResidual) {
+  Devices().disks["d"].respond = Answer(0, {}, std::vector<uint8_t>(10, 0xAB));
+  ScsiCommand command("d");
+  std::vector<uint8_t> buffer(64);
+  command.SetCdb({0x5E});
+  command.SetDataIn(buffer.data(), 64);
+  ASSERT_TRUE(command.Execute(out));
+  EXPECT_EQ(command.Outcome().Residual, 54u);
+  EXPECT_EQ(command.Transferred(), 10u);
+  EXPECT_EQ(buffer[9], 0xAB);
+  EXPECT_EQ(buffer[10], 0);
+}
+
+TEST_F(ScsiTest, RequestSenseReadsIntoTheSenseField) {
+  Devices().disks["d"].respond = Answer(0, {}, {0x70, 0, 6});
+  ScsiCommand command("d");
+  command.SetCdb({0x03, 0, 0, 0, 24, 0});
+  ASSERT_TRUE(command.Execute(out));
+  const auto& r = Devices().sent.at(0).request;
+  EXPECT_EQ(r[8], 1);
+  EXPECT_EQ(GetLittleEndian(&r[12], 4), 24u);
+  EXPECT_EQ(command.Outcome().Sense[2], 6);
+}
+
+}  // namespace
+}  // namespace scsi
