@@ -167,6 +167,9 @@ TEST_F(PolicyTest, SendingFailuresAndTheirResults) {
          w.faults->next[L"ORNDSM_WMI_METHODS"] = {0, status::kFail};
        },
        1, false},
+      {"method class comes without an object",
+       [](FakeServices& w) { w.faults->getObject[L"ORNDSM_WMI_METHODS"] = status::kWbemSFalse; },
+       1, false},
       {"policy class missing",
        [](FakeServices& w) {
          w.faults->getObject[L"ORNDSM_Load_Balance_Policy"] = status::kWbemNotFound;

@@ -116,6 +116,7 @@ HResult SpawnParameters(std::wstring_view methodName, ObjectPtr* inParams) {
   ObjectPtr methodClass;
   HResult hr = WmiServices()->GetObject(kMethodClass, 0, &methodClass);
   if (Failed(hr)) return hr;
+  if (!methodClass) return platform::status::kFail;  // a success code without the class
   ObjectPtr inClass;
   hr = methodClass->GetMethod(methodName, &inClass);
   if (Failed(hr)) return hr;
