@@ -21,6 +21,7 @@
 #include "fuzz_check.h"
 #include "platform/machine.h"
 #include "platform/output.h"
+#include "platform/sim/json_reader.h"
 #include "platform/sim/repository.h"
 #include "platform/sim/san_model.h"
 #include "platform/sim/sim_machine.h"
@@ -90,10 +91,33 @@ void RunCommands() {
   for (const auto& command : commands) Run(command, out);
 }
 
-// The sections on their own, each on a repository of its own, so a broken
-// san section does not hide the wmi section from the fuzzer.
+// Equal values of the same JSON kinds all the way down (1 and 1u differ).
+bool SameDocument(const Json& a, const Json& b) {
+  if (a.type() != b.type() || a.size() != b.size()) return false;
+  if (a.is_object()) {
+    for (auto i = a.begin(), j = b.begin(); i != a.end(); ++i, ++j) {
+      if (i.key() != j.key() || !SameDocument(*i, *j)) return false;
+    }
+    return true;
+  }
+  if (a.is_array()) {
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (!SameDocument(a[i], b[i])) return false;
+    }
+    return true;
+  }
+  return a == b;
+}
+
+// The quick reader, where it takes the text, must read what nlohmann reads.
+// Then the sections on their own, each on a repository of its own, so a
+// broken san section does not hide the wmi section from the fuzzer.
 void ReadSections(const uint8_t* data, size_t size) {
   Json document = Json::parse(data, data + size, nullptr, false);
+  Json quick;
+  if (platform::sim::ReadPlainJson({reinterpret_cast<const char*>(data), size}, &quick)) {
+    FUZZ_CHECK(SameDocument(quick, document));
+  }
   if (document.is_discarded() || !document.is_object()) return;
   std::string error;
   if (auto san = document.find("san"); san != document.end()) {

@@ -98,6 +98,8 @@ const std::vector<std::wstring>& AllNames() {
 }
 
 /// Failures that the calls of the world below give, as the input chose.
+/// Only kOk comes with the object asked for: other success codes (which
+/// no well-behaved provider gives) come without it, like failures.
 struct Failures {
   HResult getObject = status::kOk;
   HResult put = status::kOk;
@@ -154,8 +156,7 @@ class FuzzObject : public wmi::Object {
     return status::kOk;
   }
   HResult SpawnInstance(ObjectPtr* instance) const override {
-    if (platform::Failed(failures_->spawn)) return failures_->spawn;
-    *instance = std::make_shared<FuzzObject>(failures_);
+    if (failures_->spawn == status::kOk) *instance = std::make_shared<FuzzObject>(failures_);
     return failures_->spawn;
   }
 
@@ -333,13 +334,13 @@ class FuzzServices : public wmi::Services {
                              wmi::EnumeratorPtr* enumerator) override {
     auto found = classes_.find(className);
     if (found == classes_.end()) return status::kWbemInvalidClass;
-    if (platform::Failed(found->second.open)) return found->second.open;
-    *enumerator = std::make_shared<FuzzEnumerator>(found->second);
+    if (found->second.open == status::kOk) {
+      *enumerator = std::make_shared<FuzzEnumerator>(found->second);
+    }
     return found->second.open;
   }
   HResult GetObject(std::wstring_view, int32_t, ObjectPtr* object) override {
-    if (platform::Failed(failures_->getObject)) return failures_->getObject;
-    *object = std::make_shared<FuzzObject>(failures_);
+    if (failures_->getObject == status::kOk) *object = std::make_shared<FuzzObject>(failures_);
     return failures_->getObject;
   }
   HResult ExecMethod(std::wstring_view, std::wstring_view, const ObjectPtr&,
