@@ -10,10 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/dispatch.h"
 #include "cli/handlers.h"
@@ -79,14 +78,22 @@ void RunCommands() {
   const std::string pathId = FirstField(listing, "PathId");
   const std::string hba = FirstField(listing, "HbaWWPN");
   const std::vector<std::vector<std::string>> commands = {
-      {"pathinfo", "sn", serial},       {"pathinfo", "hba", hba},
-      {"policies"},                     {"devinfo", serial, "Weighted"},
-      {"devinfo", serial, "FailOver"},  {"devinfo", serial, "failback-on"},
-      {"devinfo", "all", "RoundRobin"}, {"devinfo", "all", "failback-off"},
-      {"primary", pathId},              {"secondary", pathId},
-      {"weight", pathId, "7"},          {"pathinfo", hba, "standby"},
-      {"pathinfo", hba, "failed"},      {"clear"},
-      {"devinfo"},                      {"pathinfo"},
+      {"pathinfo", "sn", serial},
+      {"pathinfo", "hba", hba},
+      {"policies"},
+      {"devinfo", serial, "Weighted"},
+      {"devinfo", serial, "FailOver"},
+      {"devinfo", serial, "failback-on"},
+      {"devinfo", "all", "RoundRobin"},
+      {"devinfo", "all", "failback-off"},
+      {"primary", pathId},
+      {"secondary", pathId},
+      {"weight", pathId, "7"},
+      {"pathinfo", hba, "standby"},
+      {"pathinfo", hba, "failed"},
+      {"clear"},
+      {"devinfo"},
+      {"pathinfo"},
   };
   for (const auto& command : commands) Run(command, out);
 }

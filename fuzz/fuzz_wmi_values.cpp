@@ -39,8 +39,18 @@ constexpr size_t kMaxBytes = 40;
 /// What a property is expected to hold.
 enum class Kind { kText, kNumberText, kInt, kObject, kObjectArray, kBytes };
 /// Which object a property's embedded objects are.
-enum class Role { kNone, kPolicyInstance, kPolicy, kPath, kPerfInstance, kPerf,
-                  kDescriptorInstance, kDescriptor, kAddress, kMethods };
+enum class Role {
+  kNone,
+  kPolicyInstance,
+  kPolicy,
+  kPath,
+  kPerfInstance,
+  kPerf,
+  kDescriptorInstance,
+  kDescriptor,
+  kAddress,
+  kMethods
+};
 
 struct PropertySpec {
   const wchar_t* name;
@@ -53,12 +63,16 @@ std::vector<PropertySpec> SpecsOf(Role role) {
     case Role::kPolicyInstance:
       return {{L"InstanceName", Kind::kText}, {L"LoadBalancePolicy", Kind::kObject, Role::kPolicy}};
     case Role::kPolicy:
-      return {{L"Version", Kind::kInt},          {L"LoadBalancePolicy", Kind::kInt},
-              {L"DSMPathCount", Kind::kInt},     {L"FailBack", Kind::kInt},
+      return {{L"Version", Kind::kInt},
+              {L"LoadBalancePolicy", Kind::kInt},
+              {L"DSMPathCount", Kind::kInt},
+              {L"FailBack", Kind::kInt},
               {L"DSM_Paths", Kind::kObjectArray, Role::kPath}};
     case Role::kPath:
-      return {{L"DsmPathId", Kind::kNumberText}, {L"PathWeight", Kind::kInt},
-              {L"PrimaryPath", Kind::kInt},      {L"Reserved", Kind::kNumberText}};
+      return {{L"DsmPathId", Kind::kNumberText},
+              {L"PathWeight", Kind::kInt},
+              {L"PrimaryPath", Kind::kInt},
+              {L"Reserved", Kind::kNumberText}};
     case Role::kPerfInstance:
       return {{L"InstanceName", Kind::kText}, {L"PerfInfo", Kind::kObjectArray, Role::kPerf}};
     case Role::kPerf:
@@ -109,9 +123,12 @@ struct Failures {
 };
 
 HResult PickStatus(FuzzedDataProvider& in) {
-  static constexpr HResult kCodes[] = {status::kOk,          status::kFalse,
-                                       status::kFail,        status::kWbemNotFound,
-                                       status::kWbemTypeMismatch, status::kWbemFailed,
+  static constexpr HResult kCodes[] = {status::kOk,
+                                       status::kFalse,
+                                       status::kFail,
+                                       status::kWbemNotFound,
+                                       status::kWbemTypeMismatch,
+                                       status::kWbemFailed,
                                        status::kWbemSTimedOut};
   return in.PickValueInArray(kCodes);
 }
@@ -216,14 +233,21 @@ class Builder {
   }
 
   uint16_t IntegerType() {
-    static constexpr uint16_t kTypes[] = {vt::kI4,  vt::kI4, vt::kI1,  vt::kUi1, vt::kI2,
-                                          vt::kUi2, vt::kUi4, vt::kI8, vt::kUi8, vt::kInt,
-                                          vt::kUint, vt::kBool};
+    static constexpr uint16_t kTypes[] = {vt::kI4,  vt::kI4,  vt::kI1,   vt::kUi1,
+                                          vt::kI2,  vt::kUi2, vt::kUi4,  vt::kI8,
+                                          vt::kUi8, vt::kInt, vt::kUint, vt::kBool};
     return in_.PickValueInArray(kTypes);
   }
 
   int32_t Lower() {
-    static constexpr int32_t kBounds[] = {0, 0, 0, 1, -1, 127, 128, 4096,
+    static constexpr int32_t kBounds[] = {0,
+                                          0,
+                                          0,
+                                          1,
+                                          -1,
+                                          127,
+                                          128,
+                                          4096,
                                           std::numeric_limits<int32_t>::max(),
                                           std::numeric_limits<int32_t>::min()};
     return in_.ConsumeBool() ? in_.PickValueInArray(kBounds) : in_.ConsumeIntegral<int32_t>();
@@ -249,7 +273,8 @@ class Builder {
       case Kind::kObjectArray: {
         std::vector<Value> elements(in_.ConsumeIntegralInRange<size_t>(0, kMaxElements));
         for (Value& element : elements) {
-          element = in_.ConsumeIntegral<uint8_t>() < 16 ? Any(depth) : ObjectValue(spec.child, depth);
+          element =
+              in_.ConsumeIntegral<uint8_t>() < 16 ? Any(depth) : ObjectValue(spec.child, depth);
         }
         return Value::Array(vt::kUnknown, std::move(elements), Lower());
       }
@@ -265,11 +290,17 @@ class Builder {
 
   // A value of any VARIANT type, scalar or array, possibly nested.
   Value Any(int depth) {
-    static constexpr uint16_t kTypes[] = {
-        vt::kEmpty, vt::kNull, vt::kI2,   vt::kI4,     vt::kR4,      vt::kR8,
-        vt::kDate,  vt::kBstr, vt::kDispatch, vt::kError, vt::kBool, vt::kVariant,
-        vt::kUnknown, vt::kI1, vt::kUi1,  vt::kUi2,    vt::kUi4,     vt::kI8,
-        vt::kUi8,   vt::kInt,  vt::kUint, vt::kByRef | vt::kI4};
+    static constexpr uint16_t kTypes[] = {vt::kEmpty,    vt::kNull,
+                                          vt::kI2,       vt::kI4,
+                                          vt::kR4,       vt::kR8,
+                                          vt::kDate,     vt::kBstr,
+                                          vt::kDispatch, vt::kError,
+                                          vt::kBool,     vt::kVariant,
+                                          vt::kUnknown,  vt::kI1,
+                                          vt::kUi1,      vt::kUi2,
+                                          vt::kUi4,      vt::kI8,
+                                          vt::kUi8,      vt::kInt,
+                                          vt::kUint,     vt::kByRef | vt::kI4};
     Value value;
     value.type = in_.ConsumeBool() ? in_.PickValueInArray(kTypes) : in_.ConsumeIntegral<uint16_t>();
     value.integer = in_.ConsumeIntegral<int64_t>();
@@ -367,7 +398,7 @@ ClassData MakeClass(FuzzedDataProvider& in, Builder& builder, Role role) {
     if (in.ConsumeIntegral<uint8_t>() >= 8) instance = builder.Object(role, 0);
   }
   data.failAt = in.ConsumeIntegral<uint8_t>() < 16 ? in.ConsumeIntegralInRange<size_t>(0, 4)
-                                                  : std::numeric_limits<size_t>::max();
+                                                   : std::numeric_limits<size_t>::max();
   data.nextFailure = PickStatus(in);
   return data;
 }
@@ -413,8 +444,8 @@ void RunCommands(const Arguments& args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  static constexpr const char* kWords[] = {"FailOver",   "RoundRobin",  "RoundRobinSubset",
-                                           "Dynlqd",     "Weighted",    "LeastBlocks",
+  static constexpr const char* kWords[] = {"FailOver",    "RoundRobin",   "RoundRobinSubset",
+                                           "Dynlqd",      "Weighted",     "LeastBlocks",
                                            "failback-on", "failback-off", "nonsense"};
   Arguments args;
   args.word = in.PickValueInArray(kWords);

@@ -22,8 +22,7 @@ void AppendHexByte(std::string& text, uint8_t byte) {
 // what the DSM_Paths array can fill (never less than the classic 128). A
 // lower bound above 0 leaves holes, not room, so it never enlarges the block.
 size_t BlockRoom(uint32_t count, const ObjectArray& paths) {
-  int64_t extent =
-      std::min<int64_t>(paths.Lower, 0) + static_cast<int64_t>(paths.Elements.size());
+  int64_t extent = std::min<int64_t>(paths.Lower, 0) + static_cast<int64_t>(paths.Elements.size());
   auto bound = std::max<int64_t>(static_cast<int64_t>(LbPolicyBlock::kMinBlockEntries), extent);
   return static_cast<size_t>(std::min<int64_t>(count, bound));
 }

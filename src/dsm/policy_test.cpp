@@ -168,8 +168,8 @@ TEST_F(PolicyTest, SendingFailuresAndTheirResults) {
        },
        1, false},
       {"method class comes without an object",
-       [](FakeServices& w) { w.faults->getObject[L"ORNDSM_WMI_METHODS"] = status::kWbemSFalse; },
-       1, false},
+       [](FakeServices& w) { w.faults->getObject[L"ORNDSM_WMI_METHODS"] = status::kWbemSFalse; }, 1,
+       false},
       {"policy class missing",
        [](FakeServices& w) {
          w.faults->getObject[L"ORNDSM_Load_Balance_Policy"] = status::kWbemNotFound;

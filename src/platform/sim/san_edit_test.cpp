@@ -25,7 +25,9 @@ TEST(SanEdit, PolicyEditSetsPathsWhenItAddsMembersToTheLun) {
     uint32_t policy, failBack;
     Json lun;  // the LUN's members expected afterwards, paths left out
   } cases[] = {
-      {"policy and fail-back added", 1, 1,
+      {"policy and fail-back added",
+       1,
+       1,
        {{"serial", "6A0B1C20-01"}, {"lun", 1}, {"policy", "FailOver"}, {"failback", true}}},
       {"fail-back only", 2, 1, {{"serial", "6A0B1C20-01"}, {"lun", 1}, {"failback", true}}},
       {"defaults add nothing", 2, 2, {{"serial", "6A0B1C20-01"}, {"lun", 1}}},
