@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dsm/commands.h"
+#include "scsi/dsm_settings.h"
 
 namespace cli {
 
@@ -30,6 +31,9 @@ CommandHandlers TollardHandlers() {
   };
   h.setPathWeight = [](uint64_t pathId, int32_t weight, Output& out) {
     return dsm::SetPathWeight(out, pathId, weight);
+  };
+  h.set = [](int count, const char* const* words, Output& out) {
+    return scsi::SetDsmParameter(out, count, words);
   };
   return h;
 }

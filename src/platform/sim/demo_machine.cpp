@@ -109,7 +109,16 @@ Json DemoMachine() {
   Json luns = Json::array();
   int index = 0;
   for (const DemoLun& d : kLuns) luns.push_back(Lun(d, index++));
-  return Json{{"san",
+  // The DSM's parameters as its installation leaves them, reservations off.
+  Json parameters = {
+      {"DsmUsePersistentReservation", {{"type", "REG_DWORD"}, {"value", 0}}},
+      {"DsmPersistentReservationKey", {{"type", "REG_BINARY"}, {"value", "4F5252494E303031"}}},
+      {"DsmRetryCount", {{"type", "REG_DWORD"}, {"value", 3}}},
+      {"DsmRetryInterval", {{"type", "REG_DWORD"}, {"value", 1}}}};
+  return Json{{"registry",
+               {{"HKLM\\SYSTEM\\CurrentControlSet\\Services\\TEVDSM\\DsmParameters",
+                 std::move(parameters)}}},
+              {"san",
                {{"vendor", "ORRIN"},
                 {"product", "VDISK"},
                 {"revision", "0100"},

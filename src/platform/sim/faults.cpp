@@ -11,7 +11,7 @@ constexpr std::string_view kCalls[] = {
     "CoInitializeEx", "CoInitializeSecurity", "CoCreateInstance", "ConnectServer",
     "CoSetProxyBlanket", "QueryBlanket", "CreateInstanceEnum", "Next", "GetObject",
     "GetMethod", "SpawnInstance", "Put", "ExecMethod", "ExecNotificationQueryAsync",
-    "CreateObjectStub"};
+    "CreateObjectStub", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA"};
 
 bool KnownCall(std::string_view call) {
   for (std::string_view known : kCalls) {

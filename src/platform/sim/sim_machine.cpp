@@ -6,6 +6,7 @@
 #include "platform/output.h"
 #include "platform/sim/demo_machine.h"
 #include "platform/sim/machine_state.h"
+#include "platform/sim/registry.h"
 #include "platform/sim/san.h"
 #include "platform/sim/sim_wmi.h"
 #include "platform/sim/wmi_data.h"
@@ -28,6 +29,7 @@ class SimMachine : public Machine {
   }
 
   wmi::Runtime& Wmi() override { return *runtime_; }
+  Registry& Reg() override { return *registry_; }
 
   // Keeps this process's changes, then reads what the children wrote.
   void Refresh() override {
@@ -54,8 +56,10 @@ class SimMachine : public Machine {
     const auto& document = state_.Document();
     std::string problem;
     Namespace& root = repository_.Add(kRootWmi);
+    std::unique_ptr<Registry> registry;
     if (!world_->faults->Load(document.contains("faults") ? document["faults"] : nlohmann::ordered_json(),
                               &problem) ||
+        !(registry = MakeRegistry(state_, world_->faults, &problem)) ||
         !InstallSan(state_, root, &problem) ||
         !LoadWmiData(document.contains("wmi") ? document["wmi"] : nlohmann::ordered_json(),
                      repository_, &problem)) {
@@ -65,6 +69,7 @@ class SimMachine : public Machine {
     // Namespaces made by the raw data check the faults too.
     repository_.ForEach([this](Namespace& ns) { ns.SetFaults(world_->faults); });
     if (!runtime_) runtime_ = MakeRuntime(world_);
+    registry_ = std::move(registry);
     return true;
   }
 
@@ -72,6 +77,7 @@ class SimMachine : public Machine {
   MachineState state_;
   std::shared_ptr<WmiWorld> world_;
   std::unique_ptr<wmi::Runtime> runtime_;
+  std::unique_ptr<Registry> registry_;
 };
 
 // $XDG_STATE_HOME/tollard, else ~/.local/state/tollard.
