@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dsm/commands.h"
+#include "dsm/iostatus.h"
 #include "scsi/dsm_settings.h"
 
 namespace cli {
@@ -34,6 +35,9 @@ CommandHandlers TollardHandlers() {
   };
   h.set = [](int count, const char* const* words, Output& out) {
     return scsi::SetDsmParameter(out, count, words);
+  };
+  h.ioStatus = [](int count, const char* const* words, Output& out) {
+    return dsm::ShowIoStatus(out, count, words);
   };
   return h;
 }

@@ -134,6 +134,8 @@ class ScsiTest : public ::testing::Test {
   void TearDown() override { platform::SetMachine(nullptr); }
 
   FakeDeviceIo& Devices() { return machine.devices; }
+
+ public:
   /// A responder that answers with `status`, `sense` and a data-in copy of
   /// `answer` (the transferred length being its size).
   static Responder Answer(uint8_t status, std::vector<uint8_t> sense = {},
@@ -152,6 +154,7 @@ class ScsiTest : public ::testing::Test {
     };
   }
 
+ protected:
   FakeDeviceMachine machine;
   platform::StringOutput out;
 };

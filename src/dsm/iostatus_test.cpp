@@ -1,0 +1,96 @@
+#include "dsm/iostatus.h"
+
+#include <gtest/gtest.h>
+
+#include "dsm/fake_wmi_test.h"
+#include "scsi/fake_device_test.h"
+
+namespace dsm {
+namespace {
+
+using namespace dsm::testing;
+
+// Drives answer the identification inquiry with an NAA 6 designator whose
+// last five bytes are the LUN's serial number.
+class IoStatusTest : public FakeWmiTest {
+ protected:
+  void SetUp() override {
+    FakeWmiTest::SetUp();
+    platform::SetMachine(&machine_);
+    DiskNameList() = {};
+  }
+  void TearDown() override {
+    platform::SetMachine(nullptr);
+    FakeWmiTest::TearDown();
+  }
+  void AddDrive(int number, std::array<uint8_t, 5> serial) {
+    std::vector<uint8_t> page(64, 0);
+    page[1] = 0x83, page[3] = 0x38, page[7] = 16, page[8] = 0x60;
+    std::copy(serial.begin(), serial.end(), page.begin() + 19);
+    std::string name = "PhysicalDrive" + std::to_string(number);
+    auto& names = machine_.devices.dosNames;
+    names[""] = names[""].substr(0, names[""].empty() ? 0 : names[""].size() - 1) + name +
+                std::string(2, '\0');
+    names[name] = "\\Device\\Harddisk" + std::to_string(number) + "\\DR0" + std::string(2, '\0');
+    machine_.devices.disks["\\\\.\\" + name].respond =
+        scsi::testing::ScsiTest::Answer(0, {}, page);
+  }
+  void InstallPaths() {
+    SanPath a{0x1a, {2, 0, 5, 1}, 1, 2};
+    a.reads = 4294967295u;
+    a.writes = 2;
+    SanPath b{0xabcdef12, {3, 0, 5, 1}, 1, 2};
+    b.state = 9;
+    SanPath c{0x100000000, {4, 0, 5, 1}, 1, 2};
+    Install(*wmi_, {{L"A", 2, 2, 0x0123ABCD, 1, {a, b}}, {L"B", 2, 2, 0x0123ABCD, 2, {c}}});
+  }
+  int Run(std::vector<const char*> words) {
+    out_.Clear();
+    return ShowIoStatus(out_, static_cast<int>(words.size()), words.data());
+  }
+  std::string Table(const std::string& driveOfA, const std::string& driveOfB) {
+    return "\n"
+           " PathId    PendingIOs    IOCounter   Device  SerialNumber  Status  \n"
+           " ------------------------------------------------------------------\n"
+           " 0000001a  0             1           " + driveOfA + "0123ABCD-01   Online\n"
+           " abcdef12  0             0           " + driveOfA + "0123ABCD-01   Unknown\n"
+           " 100000000  0             0           " + driveOfB + "0123ABCD-02   Online\n"
+           "\n";
+  }
+
+  scsi::testing::FakeDeviceMachine machine_;
+};
+
+TEST_F(IoStatusTest, FirstRunScansAndShowsTheTable) {
+  InstallPaths();
+  AddDrive(4, {0x01, 0x23, 0xAB, 0xCD, 0x01});
+  EXPECT_EQ(Run({"iostatus"}), 0);
+  EXPECT_EQ(out_.Text(), Table("4       ", "-1      "));
+  EXPECT_EQ(machine_.devices.sent.size(), 1u);
+  Run({"iostatus", "rescans"});
+  EXPECT_EQ(machine_.devices.sent.size(), 1u);
+}
+
+TEST_F(IoStatusTest, RescanRebuildsTheDriveList) {
+  InstallPaths();
+  AddDrive(4, {0x01, 0x23, 0xAB, 0xCD, 0x01});
+  Run({"iostatus"});
+  machine_.devices = {};
+  AddDrive(12, {0x01, 0x23, 0xAB, 0xCD, 0x01});
+  AddDrive(3, {0x01, 0x23, 0xAB, 0xCD, 0x02});
+  for (const char* word : {"r", "RE", "Rescan"}) {
+    EXPECT_EQ(Run({"iostatus", word, "extra"}), 0);
+    EXPECT_EQ(out_.Text(), Table("12      ", "3       ")) << word;
+    EXPECT_EQ(DiskNameList().drives.size(), 2u);
+  }
+}
+
+TEST_F(IoStatusTest, NoPathsNoTable) {
+  AddDrive(4, {0x01, 0x23, 0xAB, 0xCD, 0x01});
+  EXPECT_EQ(Run({"iostatus"}), 0);
+  EXPECT_EQ(out_.Text(), "");
+  EXPECT_EQ(DiskNameList().drives.size(), 1u);
+}
+
+}  // namespace
+}  // namespace dsm
