@@ -4,6 +4,7 @@
 
 #include "dsm/commands.h"
 #include "dsm/iostatus.h"
+#include "scsi/pgr.h"
 #include "scsi/dsm_settings.h"
 
 namespace cli {
@@ -38,6 +39,9 @@ CommandHandlers TollardHandlers() {
   };
   h.ioStatus = [](int count, const char* const* words, Output& out) {
     return dsm::ShowIoStatus(out, count, words);
+  };
+  h.pgr = [](int count, const char* const* words, Output& out) {
+    return scsi::Pgr(out, count, words);
   };
   return h;
 }

@@ -1,0 +1,154 @@
+#include "scsi/pgr.h"
+
+#include <gtest/gtest.h>
+
+#include "scsi/fake_device_test.h"
+
+namespace scsi {
+namespace {
+
+using testing::ScsiTest;
+
+TEST(PgrActionOf, FirstKeywordThatTheWordPrefixes) {
+  const std::pair<const char*, PgrAction> cases[] = {
+      {"e", PgrAction::kEnable},        {"ENA", PgrAction::kEnable},
+      {"enabled", PgrAction::kShow},    {"d", PgrAction::kDisable},
+      {"l", PgrAction::kList},          {"r", PgrAction::kRegister},
+      {"re", PgrAction::kRegister},     {"res", PgrAction::kReserve},
+      {"rel", PgrAction::kRelease},     {"u", PgrAction::kUnregister},
+      {"Clear", PgrAction::kClear},     {"t", PgrAction::kTur},
+      {"turn", PgrAction::kShow},       {"x", PgrAction::kShow},
+  };
+  for (auto [word, action] : cases) EXPECT_EQ(PgrActionOf(word), action) << word;
+}
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Head(const std::array<uint8_t, 16>& cdb, size_t n) { return Bytes(cdb.begin(), cdb.begin() + n); }
+
+TEST(ReserveCdbs, MatchTheCommandLayouts) {
+  // PERSISTENT RESERVE OUT: service action, scope/type, parameter list
+  // length 24 in bytes 5-8; PERSISTENT RESERVE IN: allocation length in 7-8.
+  const std::pair<PgrAction, Bytes> out[] = {
+      {PgrAction::kRegister, {0x5F, 0x06, 0x06, 0, 0, 0, 0, 0, 0x18, 0}},
+      {PgrAction::kUnregister, {0x5F, 0x06, 0x06, 0, 0, 0, 0, 0, 0x18, 0}},
+      {PgrAction::kClear, {0x5F, 0x03, 0x00, 0, 0, 0, 0, 0, 0x18, 0}},
+      {PgrAction::kReserve, {0x5F, 0x01, 0x06, 0, 0, 0, 0, 0, 0x18, 0}},
+      {PgrAction::kRelease, {0x5F, 0x02, 0x06, 0, 0, 0, 0, 0, 0x18, 0}},
+  };
+  for (const auto& [action, bytes] : out) {
+    auto cdb = ReserveOutCdb(action);
+    EXPECT_EQ(Head(cdb, 10), bytes) << int(action);
+    EXPECT_EQ(Bytes(cdb.begin() + 10, cdb.end()), Bytes(6, 0));
+  }
+  EXPECT_EQ(Head(ReserveInCdb(0), 10), (Bytes{0x5E, 0, 0, 0, 0, 0, 0, 0x10, 0, 0}));
+  EXPECT_EQ(Head(ReserveInCdb(1), 10), (Bytes{0x5E, 1, 0, 0, 0, 0, 0, 0x10, 0, 0}));
+}
+
+TEST(ReserveOutParameters, KeyFieldByAction) {
+  const Bytes key = {'A', 'B', 'C', 'D', '1', '2', '3', '4'};
+  for (PgrAction action : {PgrAction::kRegister, PgrAction::kUnregister, PgrAction::kClear,
+                           PgrAction::kReserve, PgrAction::kRelease}) {
+    auto list = ReserveOutParameters(action, "ABCD1234");
+    size_t at = action == PgrAction::kRegister ? 8 : 0;
+    Bytes expected(24, 0);
+    std::copy(key.begin(), key.end(), expected.begin() + at);
+    EXPECT_EQ(Bytes(list.begin(), list.end()), expected) << int(action);
+  }
+}
+
+TEST(HexDump, RowsAndPaddedLastRow) {
+  Bytes bytes = {'A', ' ', 0x7E, 0x7F, 0x21, 0x20, 0, 0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h',
+                 'x', 'y', 0x00, 'z'};
+  platform::StringOutput out;
+  HexDump(out, bytes.data(), bytes.size());
+  EXPECT_EQ(out.Text(),
+            "41 20 7E 7F 21 20 00 FF 61 62 63 64 65 66 67 68 A.~.!...abcdefgh\n"
+            "78 79 00 7A " + std::string(36, ' ') + "xy.z\n");
+  out.Clear();
+  HexDump(out, bytes.data(), 16);
+  EXPECT_EQ(out.Text(), "41 20 7E 7F 21 20 00 FF 61 62 63 64 65 66 67 68 A.~.!...abcdefgh\n");
+  out.Clear();
+  HexDump(out, bytes.data(), 0);
+  EXPECT_EQ(out.Text(), "");
+}
+
+class PgrTest : public ScsiTest {
+ protected:
+  int Run(std::vector<const char*> words) {
+    out.Clear();
+    return Pgr(out, static_cast<int>(words.size()), words.data());
+  }
+};
+
+TEST_F(PgrTest, ReserveOutActionsSendTheirCommandAndReport) {
+  Devices().disks["\\\\.\\PhysicalDrive1"] = {};
+  EXPECT_EQ(Run({"pgr", "r", "1", "KEY-0001"}), 0);
+  EXPECT_EQ(out.Text(), "result: 1 status: 0x0 sense: 0x00 0x00 0x00\n");
+  const auto& sent = Devices().sent.at(0);
+  EXPECT_EQ(sent.request[6], 10);
+  EXPECT_EQ(sent.request[8], 0);
+  EXPECT_EQ(sent.request[36 + 1], 0x06);
+  EXPECT_EQ(sent.dataOut, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 'K', 'E', 'Y', '-', '0', '0', '0', '1',
+                                 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(PgrTest, ResultLineShowsStatusAndSense) {
+  Bytes sense(18, 0);
+  sense[2] = 0x05, sense[12] = 0x24, sense[13] = 0x01;
+  Devices().disks["\\\\.\\Scsi2:"].respond = Answer(0x02, sense);
+  Run({"pgr", "tur", "2.0.1.4"});
+  EXPECT_EQ(out.Text(), "result: 0 status: 0x2 sense: 0x05 0x24 0x01\n");
+  const auto& r = Devices().sent.at(0).request;
+  EXPECT_EQ((Bytes{r[4], r[5], r[6], r[8]}), (Bytes{1, 4, 6, 0}));
+}
+
+TEST_F(PgrTest, UnopenedDiskReportsZeros) {
+  Run({"pgr", "release", "7", "ABCDEFGH"});
+  EXPECT_EQ(out.Text(), "result: 0 status: 0x0 sense: 0x00 0x00 0x00\n");
+}
+
+TEST_F(PgrTest, MissingWordsDoNothing) {
+  Devices().disks["\\\\.\\PhysicalDrive1"] = {};
+  for (auto words : std::vector<std::vector<const char*>>{{"pgr", "register", "1"},
+                                                          {"pgr", "reserve", "1", "SHORT"},
+                                                          {"pgr", "clear", "1", "NINECHARS"},
+                                                          {"pgr", "tur"}}) {
+    EXPECT_EQ(Run(words), 0);
+    EXPECT_EQ(out.Text(), "");
+  }
+  EXPECT_TRUE(Devices().opened.empty());
+}
+
+TEST_F(PgrTest, MalformedDiskIsRefusedWithoutSending) {
+  Devices().disks["\\\\.\\Scsi1:"] = {};
+  for (const char* disk : {"1.2.3", "1.2.x.4"}) {
+    EXPECT_EQ(Run({"pgr", "tur", disk}), 0);
+    EXPECT_EQ(out.Text(), std::string("Invalid disk: ") + disk +
+                              " (give a drive number or port.bus.target.lun)\n");
+  }
+  EXPECT_TRUE(Devices().opened.empty());
+}
+
+TEST_F(PgrTest, ListDumpsWhatEachReadBroughtBack) {
+  Bytes keys = {0, 0, 0, 1, 0, 0, 0, 8, 'K', 'E', 'Y', '-', '0', '0', '0', '1'};
+  int calls = 0;
+  Devices().disks["\\\\.\\PhysicalDrive0"].respond = [&](uint8_t* request, uint8_t* data) {
+    // Reads fill the whole buffer, the second read fails: neither is shown.
+    return Answer(calls++ == 0 ? 0 : 0x18, {}, Bytes(4096, 1))(request, data);
+  };
+  Devices().disks["\\\\.\\PhysicalDrive1"].respond = Answer(0, {}, keys);
+  Devices().dosNames[""] = std::string("PhysicalDrive0\0PhysicalDrive1\0\0", 31);
+  Devices().dosNames["PhysicalDrive0"] = std::string("\\Device\\Harddisk0\\DR0\0\0", 23);
+  Devices().dosNames["PhysicalDrive1"] = std::string("\\Device\\Harddisk1\\DR1\0\0", 23);
+  Run({"pgr", "list"});
+  const std::string row = "00 00 00 01 00 00 00 08 4B 45 59 2D 30 30 30 31 ........KEY-0001\n";
+  EXPECT_EQ(out.Text(), "\\\\.\\PhysicalDrive1 registered keys:\n" + row +
+                            "\\\\.\\PhysicalDrive1 reservations:\n" + row);
+  ASSERT_EQ(Devices().sent.size(), 4u);
+  const auto& second = Devices().sent[3].request;
+  EXPECT_EQ((Bytes{second[36], second[37], second[43], second[44]}), (Bytes{0x5E, 1, 0x10, 0}));
+}
+
+}  // namespace
+}  // namespace scsi
