@@ -5,13 +5,16 @@ namespace platform {
 void Output::Line(std::string_view text) {
   Write(text);
   Write("\n");
-  Flush();
 }
 
 void Output::WriteWide(std::wstring_view text) { Write(ToConsoleText(text)); }
 
 void FileOutput::Write(std::string_view text) {
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file_);
+  if (text.empty()) return;
+  // What went to the other stream first stays first where both meet.
+  if (before_ != nullptr) std::fflush(before_);
+  std::fwrite(text.data(), 1, text.size(), file_);
+  if (before_ != nullptr) std::fflush(file_);
 }
 
 void FileOutput::Flush() { std::fflush(file_); }
@@ -22,7 +25,7 @@ Output& StandardOutput() {
 }
 
 Output& StandardError() {
-  static FileOutput err(stderr);
+  static FileOutput err(stderr, stdout);
   return err;
 }
 

@@ -14,21 +14,26 @@ class Output {
   virtual ~Output() = default;
   virtual void Write(std::string_view text) = 0;
   virtual void Flush() = 0;
-  /// Writes `text`, a line end, and flushes.
+  /// Writes `text` and a line end. Standard output is buffered: callers
+  /// flush before they wait or start another process.
   void Line(std::string_view text);
   /// Writes wide text converted for the console.
   void WriteWide(std::wstring_view text);
 };
 
-/// Output to a C stream (stdout or stderr), in text mode.
+/// Output to a C stream (stdout or stderr), in text mode. With `before`
+/// set, that stream is flushed ahead of every write and this one after it,
+/// so standard error's lines keep their place among standard output's.
 class FileOutput : public Output {
  public:
-  explicit FileOutput(std::FILE* file) : file_(file) {}
+  explicit FileOutput(std::FILE* file, std::FILE* before = nullptr)
+      : file_(file), before_(before) {}
   void Write(std::string_view text) override;
   void Flush() override;
 
  private:
   std::FILE* file_;
+  std::FILE* before_;
 };
 
 /// Output kept in memory, for tests.
