@@ -6,9 +6,8 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <utility>
-
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "dsm/wmi_connection.h"
 #include "platform/machine.h"
@@ -26,8 +25,7 @@ constexpr const char* kKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TEVDSM\
 // leaves the written-back machine file in `*after`. Without a WMI
 // connection the counter reset of `set` prints nothing.
 std::string RunOn(const char* values, const char* faults,
-                  const std::function<int(platform::Output&)>& action, int* result,
-                  Json* after) {
+                  const std::function<int(platform::Output&)>& action, int* result, Json* after) {
   const std::string path = ::testing::TempDir() + "/dsm_settings_machine.json";
   Json document = {{"faults", Json::parse(faults)}};
   if (values != nullptr) document["registry"][kKey] = Json::parse(values);
@@ -78,18 +76,21 @@ TEST(ShowReservationSettings, ShowsTheFlagAndKeyOrWhyNot) {
        "Could not open the registry key DsmParameters\nPersistent Reservation: Disable\n"},
       {"open fails", kEnabled, R"([{"call": "RegOpenKeyExA", "code": 5}])",
        "Could not open the registry key DsmParameters\nPersistent Reservation: Disable\n"},
-      {"no flag", R"({"DsmPersistentReservationKey": {"type": "REG_BINARY", "value": "41"}})",
-       "[]", "Could not read the registry DsmUsePersistentReservation\n"
-             "Persistent Reservation: Disable\n"},
+      {"no flag", R"({"DsmPersistentReservationKey": {"type": "REG_BINARY", "value": "41"}})", "[]",
+       "Could not read the registry DsmUsePersistentReservation\n"
+       "Persistent Reservation: Disable\n"},
       {"a key too long to read", R"({
            "DsmUsePersistentReservation": {"type": "REG_DWORD", "value": 1},
            "DsmPersistentReservationKey": {"type": "REG_BINARY", "value": "414243444546474849"}})",
-       "[]", "Could not read the registry DsmPersistentReservationKey\n"
-             "Persistent Reservation: Enable\n" + std::string(kKeyLine) + "\n"},
+       "[]",
+       "Could not read the registry DsmPersistentReservationKey\n"
+       "Persistent Reservation: Enable\n" +
+           std::string(kKeyLine) + "\n"},
       {"the key's read fails", kEnabled,
        R"([{"call": "RegQueryValueExA", "target": "DsmPersistentReservationKey", "code": 5}])",
        "Could not read the registry DsmPersistentReservationKey\n"
-       "Persistent Reservation: Enable\n" + std::string(kKeyLine) + "\n"},
+       "Persistent Reservation: Enable\n" +
+           std::string(kKeyLine) + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -108,8 +109,8 @@ TEST(WriteReservationSettings, StoresTheFlagAndOnlyAnEightCharacterKey) {
     bool enable;
     const char* key;
     std::string output;
-    Json flag;     // the flag's value afterwards (null: absent)
-    Json stored;   // the key's value afterwards
+    Json flag;    // the flag's value afterwards (null: absent)
+    Json stored;  // the key's value afterwards
   } cases[] = {
       {"enable with a key", kEnabled, "[]", true, "12345678", "", 1, "3132333435363738"},
       {"enable without a key creates the flag", "{}", "[]", true, nullptr, "", 1, nullptr},
@@ -164,7 +165,10 @@ TEST(SetDsmParameter, ReadsAndWritesSigned32BitValues) {
     std::string output;
     Json stored;  // the value of "V" afterwards
   } cases[] = {
-      {{"set", "v"}, R"({"V": {"type": "REG_DWORD", "value": 4294967295}})", 0, "v=-1\n",
+      {{"set", "v"},
+       R"({"V": {"type": "REG_DWORD", "value": 4294967295}})",
+       0,
+       "v=-1\n",
        4294967295u},
       {{"set", "V"}, "{}", 0, "Could not read the registry V\nV=0\n", nullptr},
       {{"set", "V", "42"}, "{}", 0, "", 42},

@@ -11,7 +11,8 @@ constexpr std::string_view kCalls[] = {
     "CoInitializeEx", "CoInitializeSecurity", "CoCreateInstance", "ConnectServer",
     "CoSetProxyBlanket", "QueryBlanket", "CreateInstanceEnum", "Next", "GetObject",
     "GetMethod", "SpawnInstance", "Put", "ExecMethod", "ExecNotificationQueryAsync",
-    "CreateObjectStub", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA"};
+    "CreateObjectStub", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA",
+    "CreateFileA", "DeviceIoControl", "QueryDosDeviceA", "CheckCondition"};
 
 bool KnownCall(std::string_view call) {
   for (std::string_view known : kCalls) {

@@ -14,9 +14,9 @@ struct TypeName {
   const char* name;
   uint32_t type;
 };
-constexpr TypeName kTypes[] = {{"REG_NONE", reg::kNone},     {"REG_SZ", reg::kSz},
+constexpr TypeName kTypes[] = {{"REG_NONE", reg::kNone},          {"REG_SZ", reg::kSz},
                                {"REG_EXPAND_SZ", reg::kExpandSz}, {"REG_BINARY", reg::kBinary},
-                               {"REG_DWORD", reg::kDword},   {"REG_MULTI_SZ", reg::kMultiSz}};
+                               {"REG_DWORD", reg::kDword},        {"REG_MULTI_SZ", reg::kMultiSz}};
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -94,7 +94,8 @@ bool ParseNatural(const Json& value, uint32_t type, std::vector<uint8_t>* data,
         *error = "a REG_DWORD value must be a number from 0 to 4294967295";
         return false;
       }
-      for (int i = 0; i < 4; ++i) data->push_back(static_cast<uint8_t>(value.get<uint64_t>() >> (8 * i)));
+      for (int i = 0; i < 4; ++i)
+        data->push_back(static_cast<uint8_t>(value.get<uint64_t>() >> (8 * i)));
       return true;
     case reg::kBinary:
       if (!FromHex(value, data)) {
@@ -168,8 +169,9 @@ bool ParseRegistryValue(const Json& entry, uint32_t* type, std::vector<uint8_t>*
     }
   }
   if (!entry.contains("type") || !ReadType(entry["type"], type)) {
-    *error = "\"type\" must be REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, "
-             "REG_NONE or a number";
+    *error =
+        "\"type\" must be REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, "
+        "REG_NONE or a number";
     return false;
   }
   if (entry.contains("value") == entry.contains("hex")) {
@@ -277,7 +279,10 @@ class SimKey : public RegistryKey {
  public:
   SimKey(std::shared_ptr<Hive> hive, std::string path, bool writable, MachineState& state,
          std::shared_ptr<Faults> faults)
-      : hive_(std::move(hive)), path_(std::move(path)), writable_(writable), state_(state),
+      : hive_(std::move(hive)),
+        path_(std::move(path)),
+        writable_(writable),
+        state_(state),
         faults_(std::move(faults)) {}
 
   Win32Error QueryValue(std::string_view name, uint32_t* type, void* data,

@@ -25,7 +25,9 @@ TEST(SimRegistryValues, NaturalFormsGiveTheStoredBytesAndComeBackUnchanged) {
       {R"({"type": "REG_BINARY", "value": ""})", reg::kBinary, {}},
       {R"({"type": "REG_SZ", "value": "ab"})", reg::kSz, {'a', 'b', 0}},
       {R"({"type": "REG_EXPAND_SZ", "value": ""})", reg::kExpandSz, {0}},
-      {R"({"type": "REG_MULTI_SZ", "value": ["a", "bc"]})", reg::kMultiSz, {'a', 0, 'b', 'c', 0, 0}},
+      {R"({"type": "REG_MULTI_SZ", "value": ["a", "bc"]})",
+       reg::kMultiSz,
+       {'a', 0, 'b', 'c', 0, 0}},
       {R"({"type": "REG_MULTI_SZ", "value": []})", reg::kMultiSz, {0}},
       // Bytes without a natural form keep the raw one.
       {R"({"type": "REG_DWORD", "hex": "0102"})", reg::kDword, {1, 2}},
@@ -183,7 +185,8 @@ TEST_F(SimRegistryTest, SetNeedsFullAccessAndIsRecordedForWriteBack) {
   const Json& section = state_.Document()["registry"];
   const Json& params = section[std::string("HKLM\\") + kPath];
   // An existing name keeps its spelling; new ones are added as given.
-  EXPECT_EQ(params["DsmUsePersistentReservation"], Json::parse(R"({"type":"REG_DWORD","value":0})"));
+  EXPECT_EQ(params["DsmUsePersistentReservation"],
+            Json::parse(R"({"type":"REG_DWORD","value":0})"));
   EXPECT_EQ(params["Extra"], Json::parse(R"({"type":"REG_BINARY","value":"0102"})"));
   EXPECT_EQ(section["HKLM\\SYSTEM\\CurrentControlSet"]["Text"],
             Json::parse(R"({"type":"REG_SZ","value":"ok"})"));
@@ -193,7 +196,8 @@ TEST_F(SimRegistryTest, EditsApplyToAFileChangedMeanwhile) {
   const std::string path = ::testing::TempDir() + "/sim_registry_writeback.json";
   Load();
   state_.Adopt(state_.Document(), path);
-  std::ofstream(path) << R"({"registry": {"hklm\\system\\currentcontrolset\\services\\tevdsm\\dsmparameters":
+  std::ofstream(path)
+      << R"({"registry": {"hklm\\system\\currentcontrolset\\services\\tevdsm\\dsmparameters":
       {"Other": {"type": "REG_DWORD", "value": 7}}}, "san": {}})";
   const uint8_t one[4] = {1, 0, 0, 0};
   ASSERT_EQ(Open(kPath, RegistryAccess::kAllAccess)->SetValue("New", reg::kDword, one, 4), 0u);
@@ -201,7 +205,8 @@ TEST_F(SimRegistryTest, EditsApplyToAFileChangedMeanwhile) {
   ASSERT_TRUE(state_.WriteBack(&error)) << error;
   std::ifstream in(path);
   const Json written = Json::parse(in);
-  const Json& params = written["registry"]["hklm\\system\\currentcontrolset\\services\\tevdsm\\dsmparameters"];
+  const Json& params =
+      written["registry"]["hklm\\system\\currentcontrolset\\services\\tevdsm\\dsmparameters"];
   EXPECT_EQ(params["Other"]["value"], 7);
   EXPECT_EQ(params["New"]["value"], 1);
   EXPECT_EQ(written["registry"].size(), 1u);
@@ -209,7 +214,8 @@ TEST_F(SimRegistryTest, EditsApplyToAFileChangedMeanwhile) {
 }
 
 TEST_F(SimRegistryTest, FaultsFireOnTheirCallAndTarget) {
-  Load(R"([{"call": "RegOpenKeyExA", "target": "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TEVDSM\\DsmParameters", "code": 5, "times": 1},
+  Load(
+      R"([{"call": "RegOpenKeyExA", "target": "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TEVDSM\\DsmParameters", "code": 5, "times": 1},
            {"call": "RegQueryValueExA", "target": "DsmPersistentReservationKey", "code": 1117},
            {"call": "RegSetValueExA", "code": 1}])");
   Open(kPath, RegistryAccess::kRead, win32_error::kAccessDenied);

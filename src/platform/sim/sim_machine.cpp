@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/sim/demo_machine.h"
+#include "platform/sim/disks.h"
 #include "platform/sim/machine_state.h"
 #include "platform/sim/registry.h"
 #include "platform/sim/san.h"
@@ -29,6 +30,7 @@ class SimMachine : public Machine {
   }
 
   wmi::Runtime& Wmi() override { return *runtime_; }
+  DeviceIo& Devices() override { return *devices_; }
   Registry& Reg() override { return *registry_; }
 
   // Keeps this process's changes, then reads what the children wrote.
@@ -56,11 +58,14 @@ class SimMachine : public Machine {
     const auto& document = state_.Document();
     std::string problem;
     Namespace& root = repository_.Add(kRootWmi);
+    std::shared_ptr<SanModel> model;
+    std::unique_ptr<DeviceIo> devices;
     std::unique_ptr<Registry> registry;
     if (!world_->faults->Load(document.contains("faults") ? document["faults"] : nlohmann::ordered_json(),
                               &problem) ||
         !(registry = MakeRegistry(state_, world_->faults, &problem)) ||
-        !InstallSan(state_, root, &problem) ||
+        !InstallSan(state_, root, &problem, &model) ||
+        !(devices = MakeDisks(state_, model, world_->faults, &problem)) ||
         !LoadWmiData(document.contains("wmi") ? document["wmi"] : nlohmann::ordered_json(),
                      repository_, &problem)) {
       *error = state_.Path() + ": " + problem;
@@ -69,6 +74,7 @@ class SimMachine : public Machine {
     // Namespaces made by the raw data check the faults too.
     repository_.ForEach([this](Namespace& ns) { ns.SetFaults(world_->faults); });
     if (!runtime_) runtime_ = MakeRuntime(world_);
+    devices_ = std::move(devices);
     registry_ = std::move(registry);
     return true;
   }
@@ -77,6 +83,7 @@ class SimMachine : public Machine {
   MachineState state_;
   std::shared_ptr<WmiWorld> world_;
   std::unique_ptr<wmi::Runtime> runtime_;
+  std::unique_ptr<DeviceIo> devices_;
   std::unique_ptr<Registry> registry_;
 };
 
