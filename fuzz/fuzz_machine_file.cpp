@@ -94,6 +94,18 @@ void RunCommands() {
       {"clear"},
       {"devinfo"},
       {"pathinfo"},
+      // The drives and their reservations, kept in the same file.
+      {"iostatus"},
+      {"pgr", "list"},
+      {"pgr", "register", "1", "AAAAAAAA"},
+      {"pgr", "register", "2.0.0.1", "BBBBBBBB"},
+      {"pgr", "reserve", "1", "AAAAAAAA"},
+      {"pgr", "release", "1", "AAAAAAAA"},
+      {"pgr", "clear", "2.0.0.1", "BBBBBBBB"},
+      {"pgr", "tur", "1"},
+      {"pgr"},
+      {"pgr", "enable", "ABCDEFGH"},
+      {"set", "DsmRetryCount", "3"},
   };
   for (const auto& command : commands) Run(command, out);
 }

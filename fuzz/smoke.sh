@@ -9,7 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
 build=build/fuzz
-targets=(fuzz_dispatch fuzz_shell fuzz_machine_file fuzz_wmi_values)
+targets=(fuzz_dispatch fuzz_shell fuzz_machine_file fuzz_wmi_values fuzz_device_answers)
 
 echo "=== fuzz: configure and build"
 CC=clang CXX=clang++ cmake -B "$build" -DTOLLARD_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -38,7 +38,6 @@ std::string KeyText(uint64_t key) {
 
 bool ReadReservations(const Json& section, PrState* pr) {
   if (!section.is_object()) return false;
-  std::optional<uint8_t> unused;
   if (section.contains("generation")) {
     if (!section["generation"].is_number_unsigned()) return false;
     pr->generation = static_cast<uint32_t>(section["generation"].get<uint64_t>());
