@@ -1,8 +1,8 @@
 #!/bin/bash
-# The Windows build on Wine's real COM/WMI and process calls (no simulated
-# machine): help, policies, instance, syntax errors and a shell session,
-# compared exactly. Never add a command that executes a WMI method: Wine
-# crashes on it.
+# The Windows build on Wine's real COM/WMI, process and registry calls (no
+# simulated machine): help, policies, instance, syntax errors, a shell
+# session and the registry commands, compared exactly. Never add a command
+# that executes a WMI method: Wine crashes on it.
 #
 # Usage: wine_real.sh TOLLARD_EXE WORKDIR [TEMPLATE_PREFIX]
 set -euo pipefail
@@ -11,7 +11,48 @@ if [ $# -lt 2 ] || [ $# -gt 3 ]; then
   exit 2
 fi
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-template=()
-[ $# -eq 3 ] && template=(--wine-template "$3")
-exec python3 "$here/run_e2e.py" --wine --tollard "$1" --work "$2" "${template[@]}" \
-  "$here/e2e/wine_real"
+mkdir -p "$2"
+work=$(cd "$2" && pwd)
+template=${3:-$work/wine-template}
+status=0
+python3 "$here/run_e2e.py" --wine --tollard "$1" --work "$work" --wine-template "$template" \
+  "$here/e2e/wine_real" || status=1
+
+# The registry cases run on a copy of the template that holds the DSM's
+# parameter key, seeded with Wine's reg.exe (run outside the build folders,
+# so no other reg.exe is found first).
+. "$here/wine_env.sh"
+key='HKLM\SYSTEM\CurrentControlSet\Services\TEVDSM\DsmParameters'
+seeded=$work/wine-template-dsm
+seed() {
+  wine_env_template "$template" && rm -rf "$seeded" && cp -a "$template" "$seeded" &&
+    wine_env_export "$seeded" && cd / &&
+    wine reg add "$key" /v DsmUsePersistentReservation /t REG_DWORD /d 1 /f &&
+    wine reg add "$key" /v DsmPersistentReservationKey /t REG_BINARY /d 4142434445464748 /f &&
+    wine reg add "$key" /v DsmRetryCount /t REG_DWORD /d 0xffffffff /f &&
+    wineserver -w
+}
+if ! (seed) >/dev/null; then
+  echo "FAIL wine_real.sh: could not seed the DSM parameter key in $seeded" >&2
+  exit 1
+fi
+python3 "$here/run_e2e.py" --wine --tollard "$1" --work "$work/registry" \
+  --wine-template "$seeded" "$here/e2e/wine_real/registry" || status=1
+
+# What the real calls stored, by type, as Wine's reg.exe reads it back.
+(
+  wine_env_export "$work/registry/wine-prefix"
+  cd /
+  wine reg query "$key" | tr -d '\r' | sed -n 's/^ *\(Dsm[A-Za-z]*\) *\(REG_[A-Z]*\) *\(.*\)$/\1 \2 \3/p' |
+    sort >"$work/registry/stored.txt"
+  wineserver -k
+) || true
+expected=$(printf '%s\n' 'DsmNewValue REG_DWORD 0xfffffffe' \
+  'DsmPersistentReservationKey REG_BINARY 4142434445464748' 'DsmRetryCount REG_DWORD 0xc' \
+  'DsmUsePersistentReservation REG_DWORD 0x1')
+if [ "$(cat "$work/registry/stored.txt")" != "$expected" ]; then
+  echo "FAIL wine_real.sh: the registry holds, by wine reg query:" >&2
+  cat "$work/registry/stored.txt" >&2
+  status=1
+fi
+exit $status

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "platform/win32/com_wmi.h"
+#include "platform/win32/registry.h"
 #include "platform/win32/win32_machine.h"
 
 namespace platform::win32 {
@@ -43,6 +44,7 @@ class ComRuntime final : public wmi::Runtime {
 class Win32Machine final : public Machine {
  public:
   wmi::Runtime& Wmi() override { return runtime_; }
+  Registry& Reg() override { return RealRegistry(); }
   int Finish() override { return 0; }
 
  private:
