@@ -1,8 +1,9 @@
 #!/bin/bash
-# The Windows build on Wine's real COM/WMI, process and registry calls (no
-# simulated machine): help, policies, instance, syntax errors, a shell
-# session and the registry commands, compared exactly. Never add a command
-# that executes a WMI method: Wine crashes on it.
+# The Windows build on Wine's real COM/WMI, process, registry and device
+# calls (no simulated machine): help, policies, instance, syntax errors, a
+# shell session, the registry commands and pgr/iostatus on Wine's devices,
+# compared exactly. Never add a command that executes a WMI method: Wine
+# crashes on it.
 #
 # Usage: wine_real.sh TOLLARD_EXE WORKDIR [TEMPLATE_PREFIX]
 set -euo pipefail

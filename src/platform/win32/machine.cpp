@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "platform/win32/com_wmi.h"
+#include "platform/win32/devices.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/win32_machine.h"
 
@@ -45,6 +46,7 @@ class Win32Machine final : public Machine {
  public:
   wmi::Runtime& Wmi() override { return runtime_; }
   Registry& Reg() override { return RealRegistry(); }
+  DeviceIo& Devices() override { return RealDevices(); }
   int Finish() override { return 0; }
 
  private:

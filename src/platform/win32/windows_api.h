@@ -8,12 +8,19 @@
 #include <objidl.h>
 #include <oleauto.h>
 #include <rpcdce.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
 // wingdi.h maps GetObject to GetObjectA/W; IWbemServices::GetObject must
 // keep its own name.
 #ifdef GetObject
 #undef GetObject
 #endif
 #include <wbemidl.h>
+// winbase.h maps QueryDosDevice to QueryDosDeviceA/W, which would rename
+// DeviceIo::QueryDosDevice; the A call is named where it is made.
+#ifdef QueryDosDevice
+#undef QueryDosDevice
+#endif
 // clang-format on
 
 namespace platform::win32 {
