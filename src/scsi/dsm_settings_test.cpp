@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -11,7 +9,7 @@
 
 #include "dsm/wmi_connection.h"
 #include "platform/machine.h"
-#include "platform/sim/sim_machine.h"
+#include "scsi/fake_registry_test.h"
 
 namespace scsi {
 namespace {
@@ -20,30 +18,22 @@ using Json = nlohmann::ordered_json;
 
 constexpr const char* kKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TEVDSM\\DsmParameters";
 
-// Runs `action` on a simulated machine whose DSM parameter key holds
-// `values` (no key at all when null), with `faults`; returns the output and
-// leaves the written-back machine file in `*after`. Without a WMI
-// connection the counter reset of `set` prints nothing.
+// Runs `action` on a machine whose DSM parameter key holds `values` (no
+// key at all when null), with `faults`; returns the output and leaves the
+// registry afterwards in `*after` ({"registry": {key: values}}). Without a
+// WMI connection the counter reset of `set` prints nothing.
 std::string RunOn(const char* values, const char* faults,
                   const std::function<int(platform::Output&)>& action, int* result, Json* after) {
-  const std::string path = ::testing::TempDir() + "/dsm_settings_machine.json";
-  Json document = {{"faults", Json::parse(faults)}};
-  if (values != nullptr) document["registry"][kKey] = Json::parse(values);
-  std::ofstream(path) << document.dump();
-  std::string error;
-  auto machine = platform::sim::OpenMachine(path, &error);
-  EXPECT_NE(machine, nullptr) << error;
-  if (!machine) return {};
-  platform::SetMachine(machine.get());
+  testing::FakeRegistryMachine machine;
+  testing::LoadFakeRegistry(values, faults, &machine.registry);
+  platform::SetMachine(&machine);
   platform::StringOutput out;
   auto services = std::exchange(dsm::WmiServices(), nullptr);
   *result = action(out);
   dsm::WmiServices() = std::move(services);
-  EXPECT_EQ(machine->Finish(), 0);
   platform::SetMachine(nullptr);
-  std::ifstream in(path);
-  *after = Json::parse(in);
-  std::remove(path.c_str());
+  *after = Json::object();
+  if (machine.registry.values) (*after)["registry"][kKey] = testing::DumpFakeRegistry(machine.registry);
   return out.Text();
 }
 
@@ -181,7 +171,7 @@ TEST(SetDsmParameter, ReadsAndWritesSigned32BitValues) {
       {{"set", "V", "1", "2"}, "{}", 0, "", nullptr},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.words));
+    SCOPED_TRACE(::testing::PrintToString(c.words));
     int result = -2;
     Json after;
     auto set = [&](platform::Output& out) {
