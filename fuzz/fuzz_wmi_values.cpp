@@ -52,13 +52,13 @@ enum class Role {
   kMethods
 };
 
-struct PropertySpec {
+struct PropertyShape {
   const wchar_t* name;
   Kind kind;
   Role child = Role::kNone;
 };
 
-std::vector<PropertySpec> SpecsOf(Role role) {
+std::vector<PropertyShape> ShapesOf(Role role) {
   switch (role) {
     case Role::kPolicyInstance:
       return {{L"InstanceName", Kind::kText}, {L"LoadBalancePolicy", Kind::kObject, Role::kPolicy}};
@@ -104,7 +104,7 @@ const std::vector<std::wstring>& AllNames() {
     std::vector<std::wstring> all = {L"NoSuchProperty"};
     for (int r = static_cast<int>(Role::kPolicyInstance); r <= static_cast<int>(Role::kMethods);
          ++r) {
-      for (const PropertySpec& spec : SpecsOf(static_cast<Role>(r))) all.push_back(spec.name);
+      for (const PropertyShape& shape : ShapesOf(static_cast<Role>(r))) all.push_back(shape.name);
     }
     return all;
   }();
@@ -195,12 +195,12 @@ class Builder {
 
   ObjectPtr Object(Role role, int depth) {
     auto object = std::make_shared<FuzzObject>(failures_);
-    for (const PropertySpec& spec : SpecsOf(role)) {
+    for (const PropertyShape& shape : ShapesOf(role)) {
       const uint8_t choice = in_.ConsumeIntegral<uint8_t>();
       if (choice < 16) continue;  // absent
       HResult read = choice < 24 ? PickStatus(in_) : status::kOk;
-      Value value = choice < 64 ? Any(depth) : Expected(spec, depth);
-      object->Add(spec.name, std::move(value), read);
+      Value value = choice < 64 ? Any(depth) : Expected(shape, depth);
+      object->Add(shape.name, std::move(value), read);
     }
     all_.push_back(object);
     return object;
@@ -260,8 +260,8 @@ class Builder {
     return value;
   }
 
-  Value Expected(const PropertySpec& spec, int depth) {
-    switch (spec.kind) {
+  Value Expected(const PropertyShape& shape, int depth) {
+    switch (shape.kind) {
       case Kind::kText:
         return Value::Bstr(Text());
       case Kind::kNumberText:
@@ -269,12 +269,12 @@ class Builder {
       case Kind::kInt:
         return Value::Int(IntegerType(), in_.ConsumeIntegral<int64_t>());
       case Kind::kObject:
-        return ObjectValue(spec.child, depth);
+        return ObjectValue(shape.child, depth);
       case Kind::kObjectArray: {
         std::vector<Value> elements(in_.ConsumeIntegralInRange<size_t>(0, kMaxElements));
         for (Value& element : elements) {
           element =
-              in_.ConsumeIntegral<uint8_t>() < 16 ? Any(depth) : ObjectValue(spec.child, depth);
+              in_.ConsumeIntegral<uint8_t>() < 16 ? Any(depth) : ObjectValue(shape.child, depth);
         }
         return Value::Array(vt::kUnknown, std::move(elements), Lower());
       }
