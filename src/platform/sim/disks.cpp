@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/sim/disks_section.h"
+#include "platform/sim/repository.h"
 #include "platform/sim/san.h"
 #include "platform/sim/scsi_unit.h"
 
@@ -28,15 +29,6 @@ std::string AddressText(uint8_t port, uint8_t bus, uint8_t target, uint8_t lun) 
   char text[20];
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", port, bus, target, lun);
   return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // What a device name stands for.

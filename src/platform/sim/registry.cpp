@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/sim/repository.h"
+
 namespace platform::sim {
 namespace {
 
@@ -19,12 +21,6 @@ constexpr TypeName kTypes[] = {{"REG_NONE", reg::kNone},          {"REG_SZ", reg
                                {"REG_DWORD", reg::kDword},        {"REG_MULTI_SZ", reg::kMultiSz}};
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Registry names compare as on Windows, without regard to case.
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 // The path below HKLM of a key as the section names it, or false.
 bool KeyPath(std::string_view name, std::string_view* path) {

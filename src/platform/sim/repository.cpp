@@ -52,17 +52,25 @@ std::vector<wmi::ObjectPtr> InstanceList::All() const {
   return objects;
 }
 
-bool SameName(std::wstring_view a, std::wstring_view b) {
+namespace {
+
+template <typename Char>
+bool SameAsciiName(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i], y = b[i];
+    Char x = a[i], y = b[i];
     if (x == y) continue;
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
+    if (x >= 'A' && x <= 'Z') x = static_cast<Char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<Char>(y - 'A' + 'a');
     if (x != y) return false;
   }
   return true;
 }
+
+}  // namespace
+
+bool SameName(std::wstring_view a, std::wstring_view b) { return SameAsciiName(a, b); }
+bool SameName(std::string_view a, std::string_view b) { return SameAsciiName(a, b); }
 
 const PropertyDef* ClassDef::FindProperty(std::wstring_view property) const {
   for (const PropertyDef& p : properties) {

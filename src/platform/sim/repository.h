@@ -168,6 +168,8 @@ class Repository {
 
 /// Compares ASCII names without letter case, as WMI compares names.
 bool SameName(std::wstring_view a, std::wstring_view b);
+/// The same for narrow names (registry value and device names).
+bool SameName(std::string_view a, std::string_view b);
 
 /// Lower-case form of an ASCII name (class, namespace, method names).
 std::wstring FoldName(std::wstring_view name);
