@@ -3,18 +3,18 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/sim/disks_section.h"
-#include "platform/sim/repository.h"
 #include "platform/sim/san.h"
 #include "platform/sim/scsi_unit.h"
 
 namespace platform::sim {
 namespace {
 
-constexpr Win32Error kInvalidFunction = 1;           // ERROR_INVALID_FUNCTION
-constexpr Win32Error kDeviceNotConnected = 1167;     // ERROR_DEVICE_NOT_CONNECTED
-constexpr uint32_t kRequestSize = 56;                // sizeof(SCSI_PASS_THROUGH_DIRECT)
+constexpr Win32Error kInvalidFunction = 1;        // ERROR_INVALID_FUNCTION
+constexpr Win32Error kDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+constexpr uint32_t kRequestSize = 56;             // sizeof(SCSI_PASS_THROUGH_DIRECT)
 constexpr uint32_t kSenseOffset = 60;
 
 uint32_t Get32(const uint8_t* p) {
@@ -34,8 +34,8 @@ std::string AddressText(uint8_t port, uint8_t bus, uint8_t target, uint8_t lun) 
 // What a device name stands for.
 struct DosName {
   std::string name, target;
-  std::string serial;            // a SAN drive: its LUN
-  std::optional<uint8_t> port;   // a SCSI port device: its adapter port
+  std::string serial;           // a SAN drive: its LUN
+  std::optional<uint8_t> port;  // a SCSI port device: its adapter port
 };
 
 // The path through which a drive is reached: the first online one, else
@@ -57,8 +57,8 @@ class Disks;
 class SimDevice : public Device {
  public:
   SimDevice(Disks& disks, DosName name) : disks_(disks), name_(std::move(name)) {}
-  Win32Error IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
-                       uint32_t outSize, uint32_t* returned) override;
+  Win32Error IoControl(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                       uint32_t* returned) override;
 
  private:
   Disks& disks_;
@@ -68,9 +68,7 @@ class SimDevice : public Device {
 class Disks : public DeviceIo {
  public:
   Disks(MachineState& state, std::shared_ptr<SanModel> model, std::shared_ptr<Faults> faults)
-      : state_(state), model_(std::move(model)), faults_(std::move(faults)) {
-    ListNames();
-  }
+      : state_(state), model_(std::move(model)), faults_(std::move(faults)) {}
 
   Win32Error Open(const std::string& path, std::unique_ptr<Device>* device) override {
     device->reset();
@@ -78,13 +76,10 @@ class Disks : public DeviceIo {
     const std::string name = path.rfind(prefix, 0) == 0 ? path.substr(prefix.size()) : path;
     if (const Fault* f = faults_->Check("CreateFileA", name)) return f->code;
     if (path.rfind(prefix, 0) != 0) return win32_error::kFileNotFound;
-    for (const auto& entry : names_) {
-      if (SameName(entry.name, name)) {
-        *device = std::make_unique<SimDevice>(*this, entry);
-        return win32_error::kSuccess;
-      }
-    }
-    return win32_error::kFileNotFound;
+    const DosName* found = Find(name);
+    if (found == nullptr) return win32_error::kFileNotFound;
+    *device = std::make_unique<SimDevice>(*this, *found);
+    return win32_error::kSuccess;
   }
 
   Win32Error QueryDosDevice(const std::string& name, uint32_t size,
@@ -93,7 +88,7 @@ class Disks : public DeviceIo {
     if (const Fault* f = faults_->Check("QueryDosDeviceA", name)) return f->code;
     std::string list;
     if (name.empty()) {
-      for (const auto& entry : names_) list += entry.name + '\0';
+      for (const auto& entry : Names()) list += entry.name + '\0';
     } else {
       const DosName* found = Find(name);
       if (found == nullptr) return win32_error::kFileNotFound;
@@ -128,11 +123,39 @@ class Disks : public DeviceIo {
   MachineState& State() { return state_; }
 
  private:
-  const DosName* Find(std::string_view name) const {
-    for (const auto& entry : names_) {
-      if (SameName(entry.name, name)) return &entry;
+  // The names are listed when first asked for: most commands never touch a
+  // device.
+  const std::vector<DosName>& Names() {
+    if (!listed_) {
+      listed_ = true;
+      ListNames();
     }
-    return nullptr;
+    return names_;
+  }
+
+  // The entry of a name, compared without regard to case; the first one
+  // when a name is listed twice.
+  const DosName* Find(std::string_view name) {
+    Names();
+    return Listed(name);
+  }
+
+  const DosName* Listed(std::string_view name) const {
+    auto hit = index_.find(Folded(name));
+    return hit == index_.end() ? nullptr : &names_[hit->second];
+  }
+
+  static std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+  }
+
+  void Add(DosName entry) {
+    index_.emplace(Folded(entry.name), names_.size());
+    names_.push_back(std::move(entry));
   }
 
   // The names in the order the system lists them: a volume, the SAN's
@@ -140,38 +163,41 @@ class Disks : public DeviceIo {
   // is one the drive walk skips), the adapters' port devices, a CD and a
   // tape.
   void ListNames() {
-    names_.push_back({"C:", "\\Device\\HarddiskVolume1", {}, {}});
+    Add({"C:", "\\Device\\HarddiskVolume1", {}, {}});
     uint32_t spare = 0;
     if (model_) {
       size_t shown = 0;
       for (const auto& lun : model_->luns) {
         const std::string number = std::to_string(lun.disk);
         spare = std::max(spare, lun.disk + 1);
-        if (DrivePath(lun) == nullptr || Find("PhysicalDrive" + number) != nullptr) continue;
+        if (DrivePath(lun) == nullptr || Listed("PhysicalDrive" + number) != nullptr) continue;
         const std::string disk = "\\Device\\Harddisk" + number;
-        names_.push_back({"PhysicalDrive" + number,
-                          disk + (shown++ % 2 == 0 ? "\\DR" + number : "\\Partition0"),
-                          lun.serial,
-                          {}});
+        Add({"PhysicalDrive" + number,
+             disk + (shown++ % 2 == 0 ? "\\DR" + number : "\\Partition0"),
+             lun.serial,
+             {}});
       }
-      if (Find("PhysicalDrive0") == nullptr) spare = 0;
+      if (Listed("PhysicalDrive0") == nullptr) spare = 0;
     }
-    names_.push_back(
-        {"PhysicalDrive" + std::to_string(spare), "\\Device\\Ide\\IdeDeviceP0T0L0-3", {}, {}});
+    Add({"PhysicalDrive" + std::to_string(spare), "\\Device\\Ide\\IdeDeviceP0T0L0-3", {}, {}});
     if (model_) {
       for (const auto& a : model_->adapters) {
-        names_.push_back({"Scsi" + std::to_string(a.port) + ":",
-                          "\\Device\\RaidPort" + std::to_string(a.port), {}, a.port});
+        Add({"Scsi" + std::to_string(a.port) + ":",
+             "\\Device\\RaidPort" + std::to_string(a.port),
+             {},
+             a.port});
       }
     }
-    names_.push_back({"CdRom0", "\\Device\\CdRom0", {}, {}});
-    names_.push_back({"Tape0", "\\Device\\Tape0", {}, {}});
+    Add({"CdRom0", "\\Device\\CdRom0", {}, {}});
+    Add({"Tape0", "\\Device\\Tape0", {}, {}});
   }
 
   MachineState& state_;
   std::shared_ptr<SanModel> model_;
   std::shared_ptr<Faults> faults_;
+  bool listed_ = false;
   std::vector<DosName> names_;
+  std::unordered_map<std::string, size_t> index_;  // folded name -> first entry
 };
 
 char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
@@ -194,10 +220,10 @@ ScsiOutcome RunOnUnit(MachineState& state, const SanLun& lun, const SanPath& pat
   }
   ScsiOutcome outcome = ExecuteScsi(id, settings.reservations, nexus, request.cdb, dataOut);
   if (outcome.changed) {
-    state.Change([serial = lun.serial, nexus, cdb = request.cdb,
-                  dataOut](nlohmann::ordered_json& doc) {
-      return ReplayReservation(doc, serial, nexus, cdb, dataOut);
-    });
+    state.Change(
+        [serial = lun.serial, nexus, cdb = request.cdb, dataOut](nlohmann::ordered_json& doc) {
+          return ReplayReservation(doc, serial, nexus, cdb, dataOut);
+        });
   }
   return outcome;
 }
@@ -205,8 +231,8 @@ ScsiOutcome RunOnUnit(MachineState& state, const SanLun& lun, const SanPath& pat
 Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
                                 uint32_t outSize, uint32_t* returned) {
   *returned = 0;
-  const char* ioctl = code == kIoctlScsiGetAddress ? "IOCTL_SCSI_GET_ADDRESS"
-                                                    : "IOCTL_SCSI_PASS_THROUGH_DIRECT";
+  const char* ioctl =
+      code == kIoctlScsiGetAddress ? "IOCTL_SCSI_GET_ADDRESS" : "IOCTL_SCSI_PASS_THROUGH_DIRECT";
   if (const Fault* f = disks_.FaultList().Check("DeviceIoControl", name_.name, ioctl)) {
     return f->code;
   }
@@ -216,7 +242,7 @@ Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, 
     const auto [lun, path] = disks_.Reach(name_.serial, {}, 0, 0, 0);
     if (path == nullptr) return kDeviceNotConnected;
     if (out == nullptr || outSize < 8) return win32_error::kInsufficientBuffer;
-    const uint8_t address[8] = {8, 0, 0, 0, disks_.PortOf(*path), path->bus, path->target,
+    const uint8_t address[8] = {8,        0, 0, 0, disks_.PortOf(*path), path->bus, path->target,
                                 path->lun};
     std::memcpy(out, address, sizeof address);
     *returned = 8;
@@ -230,8 +256,8 @@ Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, 
   if (path == nullptr || path->state == 5) return kDeviceNotConnected;
   char opcode[5] = {'0', 'x', HexDigit(request.cdb[0] >> 4), HexDigit(request.cdb[0]), 0};
   if (const Fault* f = disks_.FaultList().Check("CheckCondition", name_.name, opcode)) {
-    *returned = WritePassThrough(in, out, static_cast<uint8_t>(f->code), 0, f->data,
-                                 request.senseLength);
+    *returned =
+        WritePassThrough(in, out, static_cast<uint8_t>(f->code), 0, f->data, request.senseLength);
     return win32_error::kSuccess;
   }
   const std::string nexus = AddressText(disks_.PortOf(*path), path->bus, path->target, path->lun);
@@ -243,8 +269,8 @@ Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, 
   } else if (request.dataIn == 0 && outcome.status == kScsiGood) {
     transferred = request.length;
   }
-  *returned = WritePassThrough(in, out, outcome.status, transferred, outcome.sense,
-                               request.senseLength);
+  *returned =
+      WritePassThrough(in, out, outcome.status, transferred, outcome.sense, request.senseLength);
   return win32_error::kSuccess;
 }
 
