@@ -153,12 +153,9 @@ inline nlohmann::ordered_json DumpFakeRegistry(const FakeRegistry& registry) {
   return out;
 }
 
-/// A machine with the fake registry and no devices or WMI in use.
-struct FakeRegistryMachine : platform::Machine {
-  platform::wmi::Runtime& Wmi() override { return wmi; }
+/// The fake device machine with the fake registry as well.
+struct FakeRegistryMachine : FakeDeviceMachine {
   platform::Registry& Reg() override { return registry; }
-  int Finish() override { return 0; }
-  NoWmi wmi;
   FakeRegistry registry;
 };
 
