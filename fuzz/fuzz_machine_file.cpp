@@ -20,11 +20,11 @@
 #include "fuzz_check.h"
 #include "platform/machine.h"
 #include "platform/output.h"
-#include "platform/sim/json_reader.h"
-#include "platform/sim/repository.h"
-#include "platform/sim/san_model.h"
+#include "platform/sim/machine_file/json_reader.h"
+#include "platform/sim/wmi/repository.h"
+#include "platform/sim/san/san_model.h"
 #include "platform/sim/sim_machine.h"
-#include "platform/sim/wmi_data.h"
+#include "platform/sim/wmi/wmi_data.h"
 
 namespace {
 

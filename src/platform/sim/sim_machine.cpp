@@ -5,12 +5,12 @@
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/sim/demo_machine.h"
-#include "platform/sim/disks.h"
-#include "platform/sim/machine_state.h"
-#include "platform/sim/registry.h"
-#include "platform/sim/san.h"
-#include "platform/sim/sim_wmi.h"
-#include "platform/sim/wmi_data.h"
+#include "platform/sim/scsi/disks.h"
+#include "platform/sim/machine_file/machine_state.h"
+#include "platform/sim/registry/registry.h"
+#include "platform/sim/san/san.h"
+#include "platform/sim/wmi/sim_wmi.h"
+#include "platform/sim/wmi/wmi_data.h"
 
 namespace platform::sim {
 namespace {

@@ -1,0 +1,34 @@
+#include "platform/sim/machine_file/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/demo_machine.h"
+
+namespace platform::sim {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+TEST(JsonWriter, WritesWhatNlohmannWrites) {
+  const Json documents[] = {
+      DemoMachine(),
+      Json::parse(R"({"b": {}, "a": [], "c": [[], {"x": [1, -2, 18446744073709551615]}],
+                      "t": "quote \" and \\ and /", "n": null, "f": false, "e": ""})"),
+      Json::parse(R"([true, -9223372036854775808, {"k": [null]}])"),
+      Json("text"),
+      Json(7),
+      // Not plain: left to nlohmann.
+      Json::parse(R"({"real": 1.5, "nested": [0.25]})"),
+      Json::parse(R"({"caf\u00e9": "\u00e9t\u00e9", "tab": "a\tb", "del": "\u007f"})"),
+  };
+  for (const Json& document : documents) {
+    EXPECT_EQ(DumpJson(document), document.dump(2)) << document.dump();
+  }
+}
+
+TEST(JsonWriter, TextThatIsNotUtf8IsRefusedAsByNlohmann) {
+  EXPECT_THROW(DumpJson(Json{{"serial", "\xFF"}}), nlohmann::json::type_error);
+}
+
+}  // namespace
+}  // namespace platform::sim

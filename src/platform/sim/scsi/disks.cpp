@@ -1,0 +1,326 @@
+#include "platform/sim/scsi/disks.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+
+#include "platform/sim/scsi/disks_section.h"
+#include "platform/sim/san/san.h"
+#include "platform/sim/scsi/scsi_unit.h"
+
+namespace platform::sim {
+namespace {
+
+constexpr Win32Error kInvalidFunction = 1;        // ERROR_INVALID_FUNCTION
+constexpr Win32Error kDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+constexpr uint32_t kRequestSize = 56;             // sizeof(SCSI_PASS_THROUGH_DIRECT)
+constexpr uint32_t kSenseOffset = 60;
+
+uint32_t Get32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::string AddressText(uint8_t port, uint8_t bus, uint8_t target, uint8_t lun) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", port, bus, target, lun);
+  return text;
+}
+
+// What a device name stands for.
+struct DosName {
+  std::string name, target;
+  std::string serial;           // a SAN drive: its LUN
+  std::optional<uint8_t> port;  // a SCSI port device: its adapter port
+};
+
+// The path through which a drive is reached: the first online one, else
+// the first one that has not failed.
+const SanPath* DrivePath(const SanLun& lun) {
+  for (const auto& p : lun.paths) {
+    if (p.state == 1) return &p;
+  }
+  for (const auto& p : lun.paths) {
+    if (p.state != 5) return &p;
+  }
+  return nullptr;
+}
+
+class Disks;
+
+// One open device. Everything it answers is looked up again at every call,
+// because DSM methods may move paths between calls.
+class SimDevice : public Device {
+ public:
+  SimDevice(Disks& disks, DosName name) : disks_(disks), name_(std::move(name)) {}
+  Win32Error IoControl(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                       uint32_t* returned) override;
+
+ private:
+  Disks& disks_;
+  DosName name_;
+};
+
+class Disks : public DeviceIo {
+ public:
+  Disks(MachineState& state, std::shared_ptr<SanModel> model, std::shared_ptr<Faults> faults)
+      : state_(state), model_(std::move(model)), faults_(std::move(faults)) {}
+
+  Win32Error Open(const std::string& path, std::unique_ptr<Device>* device) override {
+    device->reset();
+    const std::string_view prefix = "\\\\.\\";
+    const std::string name = path.rfind(prefix, 0) == 0 ? path.substr(prefix.size()) : path;
+    if (const Fault* f = faults_->Check("CreateFileA", name)) return f->code;
+    if (path.rfind(prefix, 0) != 0) return win32_error::kFileNotFound;
+    const DosName* found = Find(name);
+    if (found == nullptr) return win32_error::kFileNotFound;
+    *device = std::make_unique<SimDevice>(*this, *found);
+    return win32_error::kSuccess;
+  }
+
+  Win32Error QueryDosDevice(const std::string& name, uint32_t size,
+                            std::string* multiString) override {
+    multiString->clear();
+    if (const Fault* f = faults_->Check("QueryDosDeviceA", name)) return f->code;
+    std::string list;
+    if (name.empty()) {
+      for (const auto& entry : Names()) list += entry.name + '\0';
+    } else {
+      const DosName* found = Find(name);
+      if (found == nullptr) return win32_error::kFileNotFound;
+      list = found->target + '\0';
+    }
+    list += '\0';
+    if (list.size() > size) return win32_error::kInsufficientBuffer;
+    *multiString = std::move(list);
+    return win32_error::kSuccess;
+  }
+
+  /// The LUN with that serial and the path with that address, or nulls.
+  std::pair<const SanLun*, const SanPath*> Reach(const std::string& serial,
+                                                 std::optional<uint8_t> port, uint8_t bus,
+                                                 uint8_t target, uint8_t lun) const {
+    if (!model_) return {nullptr, nullptr};
+    for (const auto& l : model_->luns) {
+      if (!serial.empty() && l.serial != serial) continue;
+      if (!port) return {&l, DrivePath(l)};
+      for (const auto& p : l.paths) {
+        if (model_->adapters[p.adapter].port == *port && p.bus == bus && p.target == target &&
+            p.lun == lun) {
+          return {&l, &p};
+        }
+      }
+    }
+    return {nullptr, nullptr};
+  }
+
+  uint8_t PortOf(const SanPath& path) const { return model_->adapters[path.adapter].port; }
+  Faults& FaultList() { return *faults_; }
+  MachineState& State() { return state_; }
+
+ private:
+  // The names are listed when first asked for: most commands never touch a
+  // device.
+  const std::vector<DosName>& Names() {
+    if (!listed_) {
+      listed_ = true;
+      ListNames();
+    }
+    return names_;
+  }
+
+  // The entry of a name, compared without regard to case; the first one
+  // when a name is listed twice.
+  const DosName* Find(std::string_view name) {
+    Names();
+    return Listed(name);
+  }
+
+  const DosName* Listed(std::string_view name) const {
+    auto hit = index_.find(Folded(name));
+    return hit == index_.end() ? nullptr : &names_[hit->second];
+  }
+
+  static std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+  }
+
+  void Add(DosName entry) {
+    index_.emplace(Folded(entry.name), names_.size());
+    names_.push_back(std::move(entry));
+  }
+
+  // The names in the order the system lists them: a volume, the SAN's
+  // drives in LUN order, the boot disk (not a SCSI unit, and its target
+  // is one the drive walk skips), the adapters' port devices, a CD and a
+  // tape.
+  void ListNames() {
+    Add({"C:", "\\Device\\HarddiskVolume1", {}, {}});
+    uint32_t spare = 0;
+    if (model_) {
+      size_t shown = 0;
+      for (const auto& lun : model_->luns) {
+        const std::string number = std::to_string(lun.disk);
+        spare = std::max(spare, lun.disk + 1);
+        if (DrivePath(lun) == nullptr || Listed("PhysicalDrive" + number) != nullptr) continue;
+        const std::string disk = "\\Device\\Harddisk" + number;
+        Add({"PhysicalDrive" + number,
+             disk + (shown++ % 2 == 0 ? "\\DR" + number : "\\Partition0"),
+             lun.serial,
+             {}});
+      }
+      if (Listed("PhysicalDrive0") == nullptr) spare = 0;
+    }
+    Add({"PhysicalDrive" + std::to_string(spare), "\\Device\\Ide\\IdeDeviceP0T0L0-3", {}, {}});
+    if (model_) {
+      for (const auto& a : model_->adapters) {
+        Add({"Scsi" + std::to_string(a.port) + ":",
+             "\\Device\\RaidPort" + std::to_string(a.port),
+             {},
+             a.port});
+      }
+    }
+    Add({"CdRom0", "\\Device\\CdRom0", {}, {}});
+    Add({"Tape0", "\\Device\\Tape0", {}, {}});
+  }
+
+  MachineState& state_;
+  std::shared_ptr<SanModel> model_;
+  std::shared_ptr<Faults> faults_;
+  bool listed_ = false;
+  std::vector<DosName> names_;
+  std::unordered_map<std::string, size_t> index_;  // folded name -> first entry
+};
+
+char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
+
+// Runs a request on the unit behind `lun` through `nexus`. A PERSISTENT
+// RESERVE OUT that changes the state is recorded as an edit that runs the
+// command again on the latest file, so concurrent commands lose nothing.
+ScsiOutcome RunOnUnit(MachineState& state, const SanLun& lun, const SanPath& path,
+                      const std::string& nexus, const PassThroughRequest& request) {
+  const auto& document = state.Document();
+  DiskSettings settings;
+  std::string error;
+  ReadDiskSettings(document, lun.serial, &settings, &error);
+  UnitIdentity id{lun.vendor, lun.product, lun.revision, UnitSerialPage(lun),
+                  DeviceIdentificationPage(lun, static_cast<uint16_t>(path.controller + 1))};
+  ApplyInquiryOverride(settings, &id.identificationPage);
+  std::vector<uint8_t> dataOut;
+  if (request.dataIn == 0 && request.data != nullptr) {
+    dataOut.assign(request.data, request.data + request.length);
+  }
+  ScsiOutcome outcome = ExecuteScsi(id, settings.reservations, nexus, request.cdb, dataOut);
+  if (outcome.changed) {
+    state.Change(
+        [serial = lun.serial, nexus, cdb = request.cdb, dataOut](nlohmann::ordered_json& doc) {
+          return ReplayReservation(doc, serial, nexus, cdb, dataOut);
+        });
+  }
+  return outcome;
+}
+
+Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
+                                uint32_t outSize, uint32_t* returned) {
+  *returned = 0;
+  const char* ioctl =
+      code == kIoctlScsiGetAddress ? "IOCTL_SCSI_GET_ADDRESS" : "IOCTL_SCSI_PASS_THROUGH_DIRECT";
+  if (const Fault* f = disks_.FaultList().Check("DeviceIoControl", name_.name, ioctl)) {
+    return f->code;
+  }
+  if (name_.serial.empty() && !name_.port) return win32_error::kNotSupported;
+  if (code == kIoctlScsiGetAddress) {
+    if (name_.port) return kInvalidFunction;
+    const auto [lun, path] = disks_.Reach(name_.serial, {}, 0, 0, 0);
+    if (path == nullptr) return kDeviceNotConnected;
+    if (out == nullptr || outSize < 8) return win32_error::kInsufficientBuffer;
+    const uint8_t address[8] = {8,        0, 0, 0, disks_.PortOf(*path), path->bus, path->target,
+                                path->lun};
+    std::memcpy(out, address, sizeof address);
+    *returned = 8;
+    return win32_error::kSuccess;
+  }
+  if (code != kIoctlScsiPassThroughDirect) return kInvalidFunction;
+  PassThroughRequest request;
+  if (Win32Error e = ReadPassThrough(in, inSize, outSize, &request)) return e;
+  const auto [lun, path] =
+      disks_.Reach(name_.serial, name_.port, request.pathId, request.targetId, request.lun);
+  if (path == nullptr || path->state == 5) return kDeviceNotConnected;
+  char opcode[5] = {'0', 'x', HexDigit(request.cdb[0] >> 4), HexDigit(request.cdb[0]), 0};
+  if (const Fault* f = disks_.FaultList().Check("CheckCondition", name_.name, opcode)) {
+    *returned =
+        WritePassThrough(in, out, static_cast<uint8_t>(f->code), 0, f->data, request.senseLength);
+    return win32_error::kSuccess;
+  }
+  const std::string nexus = AddressText(disks_.PortOf(*path), path->bus, path->target, path->lun);
+  const ScsiOutcome outcome = RunOnUnit(disks_.State(), *lun, *path, nexus, request);
+  uint32_t transferred = 0;
+  if (request.dataIn == 1 && request.data != nullptr) {
+    transferred = static_cast<uint32_t>(std::min<size_t>(outcome.dataIn.size(), request.length));
+    std::memcpy(request.data, outcome.dataIn.data(), transferred);
+  } else if (request.dataIn == 0 && outcome.status == kScsiGood) {
+    transferred = request.length;
+  }
+  *returned =
+      WritePassThrough(in, out, outcome.status, transferred, outcome.sense, request.senseLength);
+  return win32_error::kSuccess;
+}
+
+}  // namespace
+
+Win32Error ReadPassThrough(const void* in, uint32_t inSize, uint32_t outSize,
+                           PassThroughRequest* request) {
+  if (in == nullptr || inSize < kRequestSize || outSize < kRequestSize) {
+    return win32_error::kInvalidParameter;
+  }
+  uint8_t raw[kRequestSize];
+  std::memcpy(raw, in, kRequestSize);
+  const uint32_t cdbLength = raw[6];
+  if ((raw[0] | (raw[1] << 8)) != kRequestSize || Get32(raw + 32) != kSenseOffset ||
+      cdbLength == 0 || cdbLength > 16 || (raw[7] > 0 && kSenseOffset + raw[7] > outSize)) {
+    return win32_error::kInvalidParameter;
+  }
+  uint64_t address = 0;
+  for (int i = 7; i >= 0; --i) address = (address << 8) | raw[24 + i];
+  request->pathId = raw[3];
+  request->targetId = raw[4];
+  request->lun = raw[5];
+  request->cdb.assign(raw + 36, raw + 36 + cdbLength);
+  request->dataIn = raw[8];
+  request->length = Get32(raw + 12);
+  request->data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(address));
+  request->senseLength = raw[7];
+  if (request->length > 0 && request->data == nullptr) return win32_error::kInvalidParameter;
+  if (request->length == 0) request->data = nullptr;
+  return win32_error::kSuccess;
+}
+
+uint32_t WritePassThrough(const void* in, void* out, uint8_t status, uint32_t transferred,
+                          const std::vector<uint8_t>& sense, uint8_t senseRoom) {
+  uint8_t header[kRequestSize];
+  std::memcpy(header, in, kRequestSize);
+  const uint8_t senseLength = static_cast<uint8_t>(std::min<size_t>(sense.size(), senseRoom));
+  header[2] = status;
+  header[7] = senseLength;
+  Put32(header + 12, transferred);
+  auto* bytes = static_cast<uint8_t*>(out);
+  std::memcpy(bytes, header, kRequestSize);
+  if (senseLength > 0) std::memcpy(bytes + kSenseOffset, sense.data(), senseLength);
+  return senseRoom > 0 ? kSenseOffset + senseRoom : kRequestSize;
+}
+
+std::unique_ptr<DeviceIo> MakeDisks(MachineState& state, std::shared_ptr<SanModel> model,
+                                    std::shared_ptr<Faults> faults, std::string* error) {
+  if (!CheckDisksSection(state.Document(), error)) return nullptr;
+  return std::make_unique<Disks>(state, std::move(model), std::move(faults));
+}
+
+}  // namespace platform::sim

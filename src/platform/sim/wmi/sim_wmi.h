@@ -1,0 +1,31 @@
+// The simulated machine's COM runtime and WMI services.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/sim/faults/faults.h"
+#include "platform/sim/wmi/repository.h"
+#include "platform/wmi.h"
+
+namespace platform::sim {
+
+/// What the simulated WMI needs of its machine.
+struct WmiWorld {
+  std::shared_ptr<Faults> faults;
+  Repository* repository = nullptr;
+  /// The error object left by the last failed call (GetErrorInfo).
+  std::mutex errorMutex;
+  wmi::ObjectPtr lastError;
+};
+
+/// The COM runtime of a simulated machine; every call can be made to fail
+/// through the machine's faults.
+std::unique_ptr<wmi::Runtime> MakeRuntime(std::shared_ptr<WmiWorld> world);
+
+/// Splits an object path Class.Key="value" (or Class=@, or a class name)
+/// into its parts; false for a malformed path.
+bool ParseObjectPath(std::wstring_view path, std::wstring* className, std::wstring* keyName,
+                     std::wstring* keyValue);
+
+}  // namespace platform::sim

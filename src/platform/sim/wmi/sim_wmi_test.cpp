@@ -1,0 +1,231 @@
+#include "platform/sim/wmi/sim_wmi.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/wmi/sim_object.h"
+#include "platform/sim/wmi/wmi_data.h"
+
+namespace platform::sim {
+namespace {
+
+namespace cim = wmi::cim;
+namespace vt = wmi::vt;
+using wmi::ObjectPtr;
+using wmi::Value;
+
+TEST(ObjectPathTest, Forms) {
+  struct Case {
+    const wchar_t* path;
+    bool ok;
+    const wchar_t* className;
+    const wchar_t* keyName;
+    const wchar_t* keyValue;
+  } cases[] = {
+      {L"ORNDSM_WMI_METHODS", true, L"ORNDSM_WMI_METHODS", L"", L""},
+      {L"ORNDSM_WMI_METHODS.InstanceName=\"MPIO\\\\Disk&1\\\\2_0\"", true, L"ORNDSM_WMI_METHODS",
+       L"InstanceName", L"MPIO\\Disk&1\\2_0"},
+      {L"\\\\HOST\\ROOT\\WMI:C.K=\"v\"", true, L"C", L"K", L"v"},
+      {L"C.K=5", true, L"C", L"K", L"5"},
+      {L"C=@", true, L"C", L"", L""},
+      {L"", false, L"", L"", L""},
+      {L".K=\"v\"", false, L"", L"", L""},
+      {L"C.=\"v\"", false, L"C", L"", L""},
+      {L"C.K=", false, L"C", L"K", L""},
+  };
+  for (const Case& c : cases) {
+    std::wstring className, keyName, keyValue;
+    EXPECT_EQ(ParseObjectPath(c.path, &className, &keyName, &keyValue), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(className, c.className);
+    EXPECT_EQ(keyName, c.keyName);
+    EXPECT_EQ(keyValue, c.keyValue);
+  }
+}
+
+class SimWmiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    world_ = std::make_shared<WmiWorld>();
+    world_->faults = std::make_shared<Faults>();
+    world_->repository = &repository_;
+    ns_ = &repository_.Add(L"ROOT\\WMI");
+    ns_->SetFaults(world_->faults);
+    std::string error;
+    auto data = nlohmann::ordered_json::parse(R"({"ROOT\\WMI": {
+      "classes": [
+        {"name": "Inner", "properties": [{"name": "N", "type": "uint32"}]},
+        {"name": "Thing", "properties": [
+          {"name": "InstanceName", "type": "string", "key": true},
+          {"name": "Big", "type": "uint64"}, {"name": "Small", "type": "uint8"},
+          {"name": "Bytes", "type": "uint8[]"}, {"name": "Inner", "type": "object", "class": "Inner"},
+          {"name": "List", "type": "object[]", "class": "Inner"}],
+         "methods": [{"name": "Go", "in": [{"name": "Arg", "type": "object", "class": "Inner"}]},
+                     {"name": "Reset"}]}],
+      "instances": {"Thing": [
+        {"InstanceName": "a\\b", "Big": "18446744073709551615", "Small": 7, "Bytes": [1, 2, 3],
+         "Inner": {"N": 4}, "List": {"$value": [{"N": 1}, null], "$lower": 1}},
+        {"InstanceName": "bad", "Small": {"$vt": "bstr", "$value": "seven"}}]}}})");
+    ASSERT_TRUE(LoadWmiData(data, repository_, &error)) << error;
+    runtime_ = MakeRuntime(world_);
+    wmi::LocatorPtr locator;
+    ASSERT_EQ(runtime_->CreateLocator(&locator), 0);
+    ASSERT_EQ(locator->ConnectServer(L"ROOT\\WMI", nullptr, nullptr, &services_), 0);
+  }
+
+  std::vector<ObjectPtr> All(const wchar_t* className) {
+    wmi::EnumeratorPtr e;
+    EXPECT_EQ(services_->CreateInstanceEnum(className, wmi::kFlagShallow, &e), 0);
+    std::vector<ObjectPtr> out;
+    ObjectPtr o;
+    uint32_t n = 0;
+    while (e && e->Next(wmi::kInfinite, &o, &n) == 0 && n == 1) out.push_back(o);
+    return out;
+  }
+
+  Repository repository_;
+  Namespace* ns_ = nullptr;
+  std::shared_ptr<WmiWorld> world_;
+  std::unique_ptr<wmi::Runtime> runtime_;
+  wmi::ServicesPtr services_;
+};
+
+TEST_F(SimWmiTest, RawValuesKeepTheirTypesAndBounds) {
+  auto things = All(L"Thing");
+  ASSERT_EQ(things.size(), 2u);
+  Value v;
+  int32_t type = 0;
+  ASSERT_EQ(things[0]->Get(L"Big", &v, &type), 0);
+  EXPECT_EQ(v.type, vt::kBstr);  // 64-bit integers travel as text
+  EXPECT_EQ(type, cim::kUint64);
+  EXPECT_EQ(v.text, L"18446744073709551615");
+  ASSERT_EQ(things[0]->Get(L"Bytes", &v, &type), 0);
+  EXPECT_EQ(v.type, vt::kArray | vt::kUi1);
+  EXPECT_EQ(v.elements.size(), 3u);
+  ASSERT_EQ(things[0]->Get(L"List", &v, &type), 0);
+  EXPECT_EQ(type, cim::kObject | cim::kArray);
+  EXPECT_EQ(v.lower, 1);
+  ASSERT_EQ(v.elements.size(), 2u);
+  EXPECT_EQ(v.elements[1].object, nullptr);  // a null element
+  ASSERT_EQ(things[1]->Get(L"Small", &v, &type), 0);
+  EXPECT_EQ(v.type, vt::kBstr);  // forced wrong type
+  EXPECT_EQ(type, cim::kUint8);
+  ASSERT_EQ(things[1]->Get(L"Inner", &v, &type), 0);
+  EXPECT_TRUE(v.IsNull());
+  EXPECT_EQ(things[0]->Get(L"Missing", &v, &type), status::kWbemNotFound);
+}
+
+TEST_F(SimWmiTest, SystemPropertiesAndQualifiers) {
+  auto things = All(L"Thing");
+  Value v;
+  ASSERT_EQ(things[0]->Get(L"__CLASS", &v, nullptr), 0);
+  EXPECT_EQ(v.text, L"Thing");
+  ASSERT_EQ(things[0]->Get(L"__RELPATH", &v, nullptr), 0);
+  EXPECT_EQ(v.text, L"Thing.InstanceName=\"a\\\\b\"");
+  ASSERT_EQ(things[0]->Get(L"__NAMESPACE", &v, nullptr), 0);
+  EXPECT_EQ(v.text, L"ROOT\\WMI");
+  std::vector<std::wstring> names;
+  ASSERT_EQ(things[0]->GetNames(wmi::kFlagNonSystemOnly, &names), 0);
+  EXPECT_EQ(names.front(), L"InstanceName");
+  EXPECT_EQ(names.size(), 6u);
+  EXPECT_EQ(things[0]->GetPropertyQualifier(L"InstanceName", L"key", &v), 0);
+  EXPECT_EQ(things[0]->GetPropertyQualifier(L"Big", L"key", &v), status::kWbemNotFound);
+  EXPECT_EQ(things[0]->GetPropertyQualifier(L"__CLASS", L"key", &v), status::kWbemSystemProperty);
+  ASSERT_EQ(things[0]->GetPropertyQualifier(L"List", L"CIMTYPE", &v), 0);
+  EXPECT_EQ(v.text, L"object:Inner");
+}
+
+TEST_F(SimWmiTest, SpawnPutAndMethodSignatures) {
+  ObjectPtr thingClass, in, inner;
+  ASSERT_EQ(services_->GetObject(L"Thing", 0, &thingClass), 0);
+  ASSERT_EQ(thingClass->GetMethod(L"Go", &in), 0);
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(thingClass->GetMethod(L"Reset", &in), 0);
+  EXPECT_EQ(in, nullptr);  // no input parameters, no signature
+  EXPECT_EQ(thingClass->GetMethod(L"Nope", &in), status::kWbemNotFound);
+  ObjectPtr innerClass;
+  ASSERT_EQ(services_->GetObject(L"Inner", 0, &innerClass), 0);
+  ASSERT_EQ(innerClass->SpawnInstance(&inner), 0);
+  EXPECT_EQ(inner->Put(L"N", Value::I4(3), 0), 0);
+  EXPECT_EQ(inner->Put(L"N", Value::Unknown(inner), 0), status::kWbemTypeMismatch);
+  EXPECT_EQ(inner->Put(L"Other", Value::I4(3), 0), status::kWbemNotFound);
+  ObjectPtr thing;
+  ASSERT_EQ(thingClass->SpawnInstance(&thing), 0);
+  EXPECT_EQ(thing->Put(L"Inner", Value::I4(1), cim::kObject), status::kWbemTypeMismatch);
+  EXPECT_EQ(thing->Put(L"Inner", Value::Unknown(inner), cim::kObject), 0);
+  EXPECT_EQ(thing->Put(L"List", Value::Array(vt::kUnknown, {Value::Unknown(inner)}),
+                       cim::kObject | cim::kArray), 0);
+}
+
+TEST_F(SimWmiTest, FailuresAndInjectedFaults) {
+  wmi::EnumeratorPtr e;
+  EXPECT_EQ(services_->CreateInstanceEnum(L"NoSuchClass", 1, &e), status::kWbemInvalidClass);
+  EXPECT_NE(runtime_->TakeErrorObject(), nullptr);  // the error object is left behind
+  EXPECT_EQ(runtime_->TakeErrorObject(), nullptr);
+  ObjectPtr out;
+  EXPECT_EQ(services_->ExecMethod(L"Thing.InstanceName=\"x\"", L"Nope", nullptr, &out),
+            status::kWbemInvalidMethod);
+  EXPECT_EQ(services_->ExecMethod(L"Thing.InstanceName=\"x\"", L"Reset", nullptr, &out),
+            status::kWbemNotSupported);
+  int calls = 0;
+  ns_->SetMethodHandler(L"Thing", L"Reset", [&](const MethodCall& call, ObjectPtr*) {
+    ++calls;
+    EXPECT_EQ(call.keyValue, L"a\\b");
+    return status::kOk;
+  });
+  std::string error;
+  ASSERT_TRUE(world_->faults->Load(nlohmann::ordered_json::parse(R"([
+      {"call": "ExecMethod", "target": "bad", "method": "Reset", "code": "0x80041001"},
+      {"call": "SpawnInstance", "target": "Inner", "code": "0x80041006"},
+      {"call": "Next", "target": "Thing", "after": 1, "code": "0x80041003"}])"), &error));
+  EXPECT_EQ(services_->ExecMethod(L"Thing.InstanceName=\"a\\\\b\"", L"Reset", nullptr, &out), 0);
+  EXPECT_EQ(services_->ExecMethod(L"Thing.InstanceName=\"bad\"", L"Reset", nullptr, &out),
+            status::kWbemFailed);
+  EXPECT_EQ(calls, 1);
+  ObjectPtr innerClass, spawned;
+  ASSERT_EQ(services_->GetObject(L"Inner", 0, &innerClass), 0);
+  EXPECT_EQ(innerClass->SpawnInstance(&spawned), status::kWbemOutOfMemory);
+  ASSERT_EQ(services_->CreateInstanceEnum(L"Thing", 1, &e), 0);
+  ObjectPtr o;
+  uint32_t n = 0;
+  EXPECT_EQ(e->Next(wmi::kInfinite, &o, &n), 0);
+  EXPECT_EQ(e->Next(wmi::kInfinite, &o, &n), status::kWbemAccessDenied);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(SimWmiTest, ConnectionRules) {
+  wmi::LocatorPtr locator;
+  ASSERT_EQ(runtime_->CreateLocator(&locator), 0);
+  wmi::ServicesPtr s;
+  EXPECT_EQ(locator->ConnectServer(L"root\\wmi", nullptr, nullptr, &s), 0);
+  EXPECT_EQ(locator->ConnectServer(L"ROOT\\NOPE", nullptr, nullptr, &s),
+            status::kWbemInvalidNamespace);
+  EXPECT_EQ(locator->ConnectServer(L"\\\\.\\root\\wmi", nullptr, nullptr, &s), 0);
+  EXPECT_EQ(locator->ConnectServer(L"\\\\elsewhere\\root\\wmi", nullptr, nullptr, &s),
+            status::kWbemTransportFailure);
+  std::wstring user = L"DOMAIN\\admin";
+  EXPECT_EQ(locator->ConnectServer(L"root\\wmi", &user, nullptr, &s), MakeHResult(0x80041064));
+}
+
+TEST(WmiDataTest, MalformedDataIsRefusedWithItsPlace) {
+  const char* bad[] = {
+      R"({"ROOT\\WMI": {"classes": [{"properties": []}]}})",
+      R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "int"}]}]}})",
+      R"({"ROOT\\WMI": {"instances": {"Unknown": [{}]}}})",
+      R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "uint32"}]}],
+          "instances": {"C": [{"P": "text"}]}}})",
+      R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "uint32"}]}],
+          "instances": {"C": [{"Q": 1}]}}})",
+      R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "uint32"}]}],
+          "instances": {"C": [{"P": {"$vt": "weird", "$value": 1}}]}}})",
+      R"([1])",
+  };
+  for (const char* text : bad) {
+    Repository repository;
+    std::string error;
+    EXPECT_FALSE(LoadWmiData(nlohmann::ordered_json::parse(text), repository, &error)) << text;
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace
+}  // namespace platform::sim
