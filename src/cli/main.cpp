@@ -57,12 +57,13 @@ int main(int argc, char** argv) {
   cli::ShellEnvironment env;
   env.handlers = cli::TollardHandlers();
   env.connect = OpenMachineAndConnect;
-  env.syncMachine = [] {
-    if (g_machine) g_machine->Refresh();
+  env.acquireMachine = [] { return g_machine ? g_machine->Acquire() : 0; };
+  env.releaseMachine = [] {
+    if (g_machine) g_machine->Release();
   };
   platform::Output& out = platform::StandardOutput();
   int status = cli::RunTollard(argc, argv, out, stdin, env);
   out.Flush();
   if (g_machine && g_machine->Finish() != 0 && status == 0) status = 1;
-  return status;
+  return cli::ExitStatusOf(status);
 }

@@ -19,7 +19,9 @@ enum class LineResult { kContinue, kQuit };
 // One line of at most kMaxLineLength characters, line end removed. A longer
 // line is consumed to its end and refused whole, so its tail never runs as
 // a command of its own. Text after a NUL byte is dropped, as the C string
-// functions would not see it.
+// functions would not see it. CR LF ends a line as LF does, as Windows'
+// text-mode input reads it, so a script written on Windows reads the same
+// everywhere; a CR elsewhere is text.
 ReadResult ReadLine(std::FILE* in, std::string* line) {
   line->clear();
   size_t length = 0;
@@ -27,6 +29,11 @@ ReadResult ReadLine(std::FILE* in, std::string* line) {
   for (int c = std::fgetc(in); c != EOF; c = std::fgetc(in)) {
     any = true;
     if (c == '\n') break;
+    if (c == '\r') {
+      const int next = std::fgetc(in);
+      if (next == '\n') break;
+      if (next != EOF) std::ungetc(next, in);
+    }
     if (++length <= kMaxLineLength) line->push_back(static_cast<char>(c));
   }
   if (!any || std::ferror(in)) return ReadResult::kEnd;
@@ -56,7 +63,7 @@ void RunDebugLine(const std::vector<std::string_view>& words, Output& out,
     out.Line("too many words (more than " + std::to_string(kMaxDebugWords) + ")");
     return;
   }
-  if (env.syncMachine) env.syncMachine();
+  if (env.acquireMachine && env.acquireMachine() != 0) return;
   std::vector<std::string> storage(words.begin(), words.end());
   std::vector<const char*> pointers;
   for (const std::string& word : storage) pointers.push_back(word.c_str());
@@ -64,7 +71,7 @@ void RunDebugLine(const std::vector<std::string_view>& words, Output& out,
   if (DispatchCommand(count, pointers.data() + 1, env.handlers, out) != 0) {
     out.Line("command failed!");
   }
-  if (env.syncMachine) env.syncMachine();
+  if (env.releaseMachine) env.releaseMachine();
 }
 
 // The line runs in a fresh copy of the program, started directly (no
@@ -113,6 +120,7 @@ LineResult RunLine(const std::string& line, Output& out, const ShellEnvironment&
 int RunInteractive(Output& out, std::FILE* in, const ShellEnvironment& env) {
   const std::string prompt = std::string(kProgramName) + "> ";
   std::string line;
+  if (env.releaseMachine) env.releaseMachine();
   while (true) {
     out.Write(prompt);
     out.Flush();
@@ -148,6 +156,14 @@ ShellEnvironment::ShellEnvironment()
 int RunShell(int argc, char** argv, Output& out, std::FILE* in, const ShellEnvironment& env) {
   if (argc >= 2) return RunOneShot(argc, argv, out, env);
   return RunInteractive(out, in, env);
+}
+
+int ExitStatusOf(int result) {
+#ifdef _WIN32
+  return result;
+#else
+  return result != 0 && (result & 0xFF) == 0 ? 1 : result;
+#endif
 }
 
 int RunTollard(int argc, char** argv, Output& out, std::FILE* in, const ShellEnvironment& env) {

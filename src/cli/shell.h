@@ -26,10 +26,15 @@ struct ShellEnvironment {
   /// when it could not be started.
   std::function<bool(const std::string& program, const std::string& commandLine, int* exitCode)>
       runChild;
-  /// Called before and after a "debug" line runs in this process, so that
-  /// it sees what the child commands before it changed and the children
-  /// after it see its changes; may be empty.
-  std::function<void()> syncMachine;
+  /// Take and give up the machine around a "debug" line, which runs in
+  /// this process: it then sees what the child commands before it changed,
+  /// the children after it see its changes, and nobody waits for the shell
+  /// while it waits for input or for a child. `acquireMachine` returns 0,
+  /// or nonzero after reporting (the line then does not run). The shell
+  /// gives up the machine that the connection took before its first
+  /// prompt. Either may be empty.
+  std::function<int()> acquireMachine;
+  std::function<void()> releaseMachine;
 };
 
 /// Longest shell line, line end not counted.
@@ -51,5 +56,11 @@ int RunTollard(int argc, char** argv, platform::Output& out, std::FILE* in,
 /// quit, exit or end of input. Returns the exit status.
 int RunShell(int argc, char** argv, platform::Output& out, std::FILE* in,
              const ShellEnvironment& env);
+
+/// The process exit status for a program result. Windows keeps the whole
+/// 32-bit result. Where only the low 8 bits reach the parent (everywhere
+/// else), a nonzero result whose low byte is zero, such as 0x80010100,
+/// would read as success: it becomes 1.
+int ExitStatusOf(int result);
 
 }  // namespace cli

@@ -152,15 +152,72 @@ TEST(ShellTest, DebugLinesHoldAtMostTenWords) {
             kPrompt + "pgr 9 8\n" + kPrompt + "too many words (more than 10)\n" + kPrompt + "\n");
 }
 
-// A debug line runs on this process's copy of the machine: it must first
-// take in what earlier children changed, and leave its own changes for the
-// children after it. Child lines need no such step.
-TEST(ShellTest, DebugLinesSyncTheMachineAroundThemselves) {
-  Fixture f;
-  f.env.syncMachine = [&f] { f.out.Line("<sync>"); };
-  EXPECT_EQ(f.Shell("devinfo\ndebug devinfo\ndebug pgr 1 2 3 4 5 6 7 8 9\n"), 0);
-  EXPECT_EQ(f.out.Text(), kPrompt + "<child>\n" + kPrompt + "<sync>\ndevices\n<sync>\n" + kPrompt +
-                              "too many words (more than 10)\n" + kPrompt + "\n");
+// A debug line runs on this process's copy of the machine: it must take the
+// machine (with what earlier children changed) and give it up again, so the
+// children after it see its changes. The machine taken by the connection is
+// given up before the first prompt; child lines and refused lines need no
+// such step, and a machine that cannot be taken runs nothing.
+TEST(ShellTest, DebugLinesTakeTheMachineAroundThemselves) {
+  struct Case {
+    int acquireResult;
+    std::string output;
+  } cases[] = {
+      {0, "<release>\n" + kPrompt + "<child>\n" + kPrompt + "<acquire>\ndevices\n<release>\n" +
+              kPrompt + "too many words (more than 10)\n" + kPrompt + "\n"},
+      {1, "<release>\n" + kPrompt + "<child>\n" + kPrompt + "<acquire>\n" + kPrompt +
+              "too many words (more than 10)\n" + kPrompt + "\n"},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    f.env.acquireMachine = [&f, &c] {
+      f.out.Line("<acquire>");
+      return c.acquireResult;
+    };
+    f.env.releaseMachine = [&f] { f.out.Line("<release>"); };
+    EXPECT_EQ(f.Shell("devinfo\ndebug devinfo\ndebug pgr 1 2 3 4 5 6 7 8 9\n"), 0);
+    EXPECT_EQ(f.out.Text(), c.output) << c.acquireResult;
+  }
+}
+
+// Windows' text-mode input turns CR LF into LF and keeps any other CR.
+TEST(ShellTest, CrLfEndsALine) {
+  struct Case {
+    std::string input;
+    std::string output;
+    std::vector<std::string> children;
+  } cases[] = {
+      {"quit\r\ndevinfo\n", kPrompt, {}},
+      {"policies\r\n", kPrompt + "<child>\n" + kPrompt + "\n", {"\"" + kProgram + "\" policies"}},
+      {"debug devinfo\r\n", kPrompt + "devices\n" + kPrompt + "\n", {}},
+      {"devinfo\r", kPrompt + "<child>\n" + kPrompt + "\n", {"\"" + kProgram + "\" devinfo\r"}},
+      {"a\rb\r\n", kPrompt + "<child>\n" + kPrompt + "\n", {"\"" + kProgram + "\" a\rb"}},
+      {std::string(255, 'w') + "\r\n", kPrompt + "<child>\n" + kPrompt + "\n",
+       {"\"" + kProgram + "\" " + std::string(255, 'w')}},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    EXPECT_EQ(f.Shell(c.input), 0);
+    EXPECT_EQ(f.out.Text(), c.output) << c.input;
+    EXPECT_EQ(f.childLines, c.children) << c.input;
+  }
+}
+
+TEST(TollardTest, ExitStatusNeverReadsAsSuccess) {
+  struct Case {
+    int result;
+    int posix;
+  } cases[] = {
+      {0, 0}, {1, 1}, {3, 3}, {255, 255}, {256, 1}, {static_cast<int>(0x80010100u), 1},
+      {static_cast<int>(0x80041001u), static_cast<int>(0x80041001u)}, {-1, -1}, {0x1234, 0x1234},
+  };
+  for (const Case& c : cases) {
+#ifdef _WIN32
+    EXPECT_EQ(ExitStatusOf(c.result), c.result);
+#else
+    EXPECT_EQ(ExitStatusOf(c.result), c.posix) << c.result;
+    EXPECT_EQ((ExitStatusOf(c.result) & 0xFF) == 0, c.result == 0) << c.result;
+#endif
+  }
 }
 
 TEST(ShellTest, ChildCommandLineLimits) {

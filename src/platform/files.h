@@ -23,8 +23,9 @@ bool MakeDirectories(const std::string& path, std::string* error);
 
 bool FileExists(const std::string& path);
 
-/// An exclusive lock on a lock file, held until destruction. Waits for
-/// other holders.
+/// An exclusive lock on a lock file, held until released or destroyed.
+/// Waits for other holders. The lock belongs to this process alone: child
+/// processes do not inherit it.
 class FileLock {
  public:
   FileLock() = default;
@@ -32,6 +33,9 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   ~FileLock();
   bool Acquire(const std::string& path, std::string* error);
+  /// Gives the lock up; nothing when it is not held.
+  void Release();
+  bool Held() const { return handle_ != -1; }
 
  private:
   intptr_t handle_ = -1;

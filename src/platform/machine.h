@@ -18,15 +18,24 @@ class Machine {
   virtual Registry& Reg();
   /// The devices (disks, SCSI ports) of this machine.
   virtual DeviceIo& Devices();
-  /// Called once when the program ends normally: keeps the changes made by
-  /// the command (the sim writes its machine file back). Returns 0, or 1
-  /// after writing one line to standard error.
-  virtual int Finish() = 0;
-  /// Brings the machine up to date with changes made by other processes
-  /// (the shell's child commands) before the shell runs a command itself.
-  /// Keeps the current state and writes one line to standard error when
-  /// that fails.
-  virtual void Refresh() {}
+  /// Each command is one transaction on the machine: a backend that other
+  /// processes share (the simulated machine's file) is taken when it is
+  /// opened and held until Release, so that what a command prints is what
+  /// is stored and commands running at once behave as if run one after the
+  /// other.
+  ///
+  /// Release keeps the changes made since the machine was taken and lets
+  /// other processes at it. Returns 0, or 1 after writing one line to
+  /// standard error (the changes are then lost, the old state stays).
+  /// Nothing happens when the machine is not held.
+  virtual int Release() { return 0; }
+  /// Takes the machine again after Release, with what other processes
+  /// changed meanwhile. Returns 0, or 1 after writing one line to standard
+  /// error; the machine is then not held and must not be used until a
+  /// later Acquire succeeds.
+  virtual int Acquire() { return 0; }
+  /// Called once when the program ends normally: releases the machine.
+  virtual int Finish() { return Release(); }
 };
 
 /// Installs the machine chosen by main; the caller keeps ownership.

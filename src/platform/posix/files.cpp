@@ -103,8 +103,11 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-FileLock::~FileLock() {
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
   if (handle_ >= 0) close(static_cast<int>(handle_));  // closing drops the lock
+  handle_ = -1;
 }
 
 bool FileLock::Acquire(const std::string& path, std::string* error) {

@@ -24,36 +24,61 @@ class SimMachine : public Machine {
     world_->repository = &repository_;
   }
 
+  // The machine is taken before its file is read and kept until the
+  // command's changes are written.
   bool Open(const std::string& path, std::string* error) {
-    if (!state_.Load(path, error)) return false;
-    return Build(error);
+    if (!Lock(path, error)) return false;
+    if (state_.Load(path, error) && Build(error)) return true;
+    lock_.Release();
+    return false;
   }
 
   wmi::Runtime& Wmi() override { return *runtime_; }
   DeviceIo& Devices() override { return *devices_; }
   Registry& Reg() override { return *registry_; }
 
-  // Keeps this process's changes, then reads what the children wrote.
-  void Refresh() override {
+  int Release() override {
+    if (!lock_.Held()) return 0;
     std::string error;
-    MachineState latest;
-    if (!state_.WriteBack(&error) || !latest.Load(state_.Path(), &error)) {
-      StandardError().Line("tollard: " + error);
-      return;
-    }
-    state_ = std::move(latest);
-    repository_.Clear();
-    if (!Build(&error)) StandardError().Line("tollard: " + error);
-  }
-
-  int Finish() override {
-    std::string error;
-    if (state_.WriteBack(&error)) return 0;
+    const bool written = state_.WriteBack(&error);
+    lock_.Release();
+    if (written) return 0;
     StandardError().Line("tollard: " + error);
     return 1;
   }
 
+  // Reads the file afresh, with what other processes wrote meanwhile.
+  int Acquire() override {
+    if (lock_.Held()) return 0;
+    std::string error;
+    if (!Lock(state_.Path(), &error)) {
+      StandardError().Line("tollard: " + error);
+      return 1;
+    }
+    MachineState latest;
+    if (!latest.Load(state_.Path(), &error)) {
+      lock_.Release();
+      StandardError().Line("tollard: " + error);
+      return 1;
+    }
+    state_ = std::move(latest);
+    repository_.Clear();
+    if (!Build(&error)) {
+      lock_.Release();
+      StandardError().Line("tollard: " + error);
+      return 1;
+    }
+    return 0;
+  }
+
  private:
+  bool Lock(const std::string& path, std::string* error) {
+    std::string reason;
+    if (lock_.Acquire(path + ".lock", &reason)) return true;
+    *error = path + ": cannot lock machine file: " + reason;
+    return false;
+  }
+
   bool Build(std::string* error) {
     const auto& document = state_.Document();
     std::string problem;
@@ -79,6 +104,7 @@ class SimMachine : public Machine {
     return true;
   }
 
+  FileLock lock_;
   Repository repository_;
   MachineState state_;
   std::shared_ptr<WmiWorld> world_;

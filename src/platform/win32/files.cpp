@@ -119,13 +119,16 @@ bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-FileLock::~FileLock() {
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
   if (handle_ == -1) return;
   HANDLE file = reinterpret_cast<HANDLE>(handle_);
   OVERLAPPED whole{};
   // Unlocked at once; a lock left to CloseHandle may linger.
   UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
   CloseHandle(file);
+  handle_ = -1;
 }
 
 bool FileLock::Acquire(const std::string& path, std::string* error) {

@@ -47,7 +47,6 @@ class Win32Machine final : public Machine {
   wmi::Runtime& Wmi() override { return runtime_; }
   Registry& Reg() override { return RealRegistry(); }
   DeviceIo& Devices() override { return RealDevices(); }
-  int Finish() override { return 0; }
 
  private:
   ComRuntime runtime_;

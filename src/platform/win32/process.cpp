@@ -21,6 +21,31 @@ std::string ModuleFileName() {
   return {};
 }
 
+namespace {
+
+// Ctrl+C and Ctrl+Break while a child runs are the child's: the console
+// sends them to both, the child ends, and the shell goes on. A handler,
+// unlike SetConsoleCtrlHandler(nullptr, TRUE), is not inherited, so the
+// child keeps the default reaction.
+BOOL WINAPI IgnoreBreak(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+class BreaksIgnored {
+ public:
+  BreaksIgnored() : installed_(SetConsoleCtrlHandler(IgnoreBreak, TRUE) != FALSE) {}
+  ~BreaksIgnored() {
+    if (installed_) SetConsoleCtrlHandler(IgnoreBreak, FALSE);
+  }
+  BreaksIgnored(const BreaksIgnored&) = delete;
+  BreaksIgnored& operator=(const BreaksIgnored&) = delete;
+
+ private:
+  bool installed_;
+};
+
+}  // namespace
+
 bool RunChildProcess(const std::string& applicationPath, const std::string& commandLine,
                      int* exitCode) {
   // The program is found from the command line's first word, as the
@@ -31,6 +56,7 @@ bool RunChildProcess(const std::string& applicationPath, const std::string& comm
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
+  BreaksIgnored breaks;
   if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &info)) {
     return false;

@@ -51,11 +51,6 @@ bool Parse(const std::string& path, const std::string& text, nlohmann::ordered_j
   return true;
 }
 
-// The size and hash of a machine file's text, to tell whether it changed.
-std::pair<size_t, size_t> Fingerprint(const std::string& text) {
-  return {text.size(), std::hash<std::string_view>{}(text)};
-}
-
 std::string TemporaryName(const std::string& path) {
   auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::mt19937_64 random(seed ^ std::random_device{}());
@@ -71,51 +66,28 @@ bool MachineState::Load(const std::string& path, std::string* error) {
     return false;
   }
   path_ = path;
-  edits_.clear();
-  loaded_.reset();
-  if (!Parse(path, text, &document_, error)) return false;
-  loaded_ = Fingerprint(text);
-  return true;
+  changed_ = false;
+  loadedSize_ = text.size();
+  return Parse(path, text, &document_, error);
 }
 
 void MachineState::Adopt(nlohmann::ordered_json document, const std::string& path) {
   document_ = std::move(document);
   path_ = path;
-  edits_.clear();
-  loaded_.reset();
+  changed_ = false;
+  loadedSize_ = 0;
 }
 
-void MachineState::Change(Edit edit) {
-  if (edit(document_)) {
-    edits_.push_back(std::move(edit));
-  } else {
-    loaded_.reset();  // a refused edit may have changed part of the document
-  }
+void MachineState::Change(const Edit& edit) {
+  edit(document_);
+  changed_ = true;
 }
 
 bool MachineState::WriteBack(std::string* error) {
-  if (edits_.empty() || path_.empty()) return true;
-  std::string reason;
-  FileLock lock;
-  if (!lock.Acquire(path_ + ".lock", &reason)) {
-    *error = path_ + ": cannot lock machine file: " + reason;
-    return false;
-  }
-  std::string text;
-  if (!ReadWholeFile(path_, &text, &reason)) {
-    *error = path_ + ": cannot read machine file: " + reason;
-    return false;
-  }
-  // A file nobody changed since it was loaded needs only the edits that the
-  // document already holds.
-  nlohmann::ordered_json latest;
-  const bool unchanged = loaded_ == Fingerprint(text);
-  if (!unchanged) {
-    if (!Parse(path_, text, &latest, error)) return false;
-    for (const Edit& edit : edits_) edit(latest);
-  }
-  text = DumpJson(unchanged ? document_ : latest, text.size() + text.size() / 8);
+  if (!changed_ || path_.empty()) return true;
+  std::string text = DumpJson(document_, loadedSize_ + loadedSize_ / 8);
   text += '\n';
+  std::string reason;
   const std::string temporary = TemporaryName(path_);
   if (!WriteWholeFile(temporary, text, &reason)) {
     *error = temporary + ": cannot write machine file: " + reason;
@@ -125,8 +97,8 @@ bool MachineState::WriteBack(std::string* error) {
     *error = path_ + ": cannot replace machine file: " + reason;
     return false;
   }
-  edits_.clear();
-  loaded_.reset();
+  changed_ = false;
+  loadedSize_ = text.size();
   return true;
 }
 

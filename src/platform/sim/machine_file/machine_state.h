@@ -3,23 +3,20 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace platform::sim {
 
-/// An edit of the machine document. It must address what it changes by
-/// stable keys (a LUN's serial number, a path id, a registry key), because
-/// it is applied twice: at once to the loaded document, and again when the
-/// command ends to the file's latest contents, so that commands running at
-/// the same time lose nothing. It returns false when the document no
-/// longer holds what it edits (the edit is then dropped).
+/// A change of the machine document. It returns false when the document
+/// does not hold what it changes; what it did change is kept all the same.
 using Edit = std::function<bool(nlohmann::ordered_json& document)>;
 
+/// The document of a machine file and the changes made to it. It knows
+/// nothing of locks: the machine holds the file's lock from Load to
+/// WriteBack, so the document is the file's latest state and is written
+/// back as it stands.
 class MachineState {
  public:
   /// Reads and parses `path`. False with `error` set to one line naming
@@ -32,26 +29,21 @@ class MachineState {
   const nlohmann::ordered_json& Document() const { return document_; }
   const std::string& Path() const { return path_; }
 
-  /// Applies `edit` to the loaded document and records it for write-back.
-  void Change(Edit edit);
-  bool Changed() const { return !edits_.empty(); }
+  /// Applies `edit` to the document; the document then counts as changed.
+  void Change(const Edit& edit);
+  bool Changed() const { return changed_; }
 
-  /// Writes the recorded edits back: locks the file, reads it afresh,
-  /// applies the edits in order, writes a temporary file beside it and
-  /// renames it over the old one. True when there was nothing to do or it
-  /// worked; false with `error` set otherwise (the old file stays whole).
+  /// Writes a changed document to a temporary file beside the machine
+  /// file and renames it over the old one. True when there was nothing to
+  /// do or it worked; false with `error` set otherwise (the old file stays
+  /// whole and the document still counts as changed).
   bool WriteBack(std::string* error);
 
  private:
   nlohmann::ordered_json document_;
   std::string path_;
-  std::vector<Edit> edits_;
-  // The size and a hash of the file's text as loaded, while the document
-  // differs from it by the recorded edits alone (else nothing): a
-  // write-back that finds the file still holding that text need not read
-  // and edit the file again. A hash, not the text: that would be the
-  // largest block of memory a command holds.
-  std::optional<std::pair<size_t, size_t>> loaded_;
+  bool changed_ = false;
+  size_t loadedSize_ = 0;  // to reserve room for the text written back
 };
 
 }  // namespace platform::sim

