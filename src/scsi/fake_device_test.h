@@ -52,6 +52,8 @@ class FakeDeviceIo : public platform::DeviceIo {
                             std::unique_ptr<platform::Device>* device) override;
   platform::Win32Error QueryDosDevice(const std::string& name, uint32_t size,
                                       std::string* multiString) override {
+    asked.push_back(size);
+    if (name.empty() && tooSmallAlways) return platform::win32_error::kInsufficientBuffer;
     auto hit = dosNames.find(name);
     if (hit == dosNames.end()) return platform::win32_error::kFileNotFound;
     if (hit->second.size() > size) return platform::win32_error::kInsufficientBuffer;
@@ -64,6 +66,10 @@ class FakeDeviceIo : public platform::DeviceIo {
   std::map<std::string, std::string> dosNames;
   std::vector<std::string> opened;
   std::vector<SentRequest> sent;
+  /// The buffer sizes QueryDosDevice was called with.
+  std::vector<uint32_t> asked;
+  /// The whole list never fits, whatever the buffer.
+  bool tooSmallAlways = false;
 };
 
 class FakeDevice : public platform::Device {
