@@ -249,8 +249,8 @@ TEST_F(MultipathTest, RefusedAdapterCommandGoesThroughTheDiskWithThePath) {
   } cases[] = {
       {"adapter takes it", nullptr, Answer(0), true, 0, "", 0},
       {"second disk takes it", Answer(0), nullptr, true, 2, "", 0},
-      {"sense comes back from the path", Answer(2, {0x70, 0, 6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x2A, 4}),
-       nullptr, false, 2, "", 6},
+      {"sense comes back from the path",
+       Answer(2, {0x70, 0, 6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x2A, 4}), nullptr, false, 2, "", 6},
       {"no disk has the path", Refuse(87), nullptr, false, 3,
        "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n"
        "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: no multipath disk has this path\n",

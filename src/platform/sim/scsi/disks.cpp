@@ -286,7 +286,8 @@ Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, 
   if (mpio && (request.mpioFlags & kMpioFlagUseScsiAddress) == 0) {
     return win32_error::kInvalidParameter;  // paths by MPIO's own id are not offered
   }
-  const std::optional<uint8_t> port = mpio ? std::optional<uint8_t>(request.portNumber) : name_.port;
+  const std::optional<uint8_t> port =
+      mpio ? std::optional<uint8_t>(request.portNumber) : name_.port;
   const auto [lun, path] =
       disks_.Reach(name_.serial, port, request.pathId, request.targetId, request.lun);
   // MPIO refuses an address that is none of this disk's paths.

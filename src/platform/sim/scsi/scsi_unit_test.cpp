@@ -164,7 +164,9 @@ std::string Pending(const PrState& pr) {
   std::string text;
   for (const auto& p : pr.unitAttentions) {
     text += p.nexus + ":";
-    for (uint16_t code : p.codes) text += " " + std::to_string(code >> 8) + "/" + std::to_string(code & 0xFF);
+    for (uint16_t code : p.codes) {
+      text += " " + std::to_string(code >> 8) + "/" + std::to_string(code & 0xFF);
+    }
     text += ";";
   }
   return text;
