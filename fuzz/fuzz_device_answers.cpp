@@ -25,6 +25,7 @@
 namespace {
 
 constexpr size_t kRequestSize = 88;
+constexpr size_t kMpioRequestSize = 96;
 constexpr size_t kMaxNames = 8;
 
 std::string PickName(FuzzedDataProvider& in) {
@@ -68,14 +69,21 @@ class FuzzDevice : public platform::Device {
       *returned = in_.ConsumeIntegralInRange<uint32_t>(0, outSize);
       return platform::win32_error::kSuccess;
     }
-    FUZZ_CHECK(code == platform::kIoctlScsiPassThroughDirect);
-    FUZZ_CHECK(inSize == kRequestSize && outSize == kRequestSize && input == out);
+    // The pass-through to an adapter or disk, or the multipath disk's one
+    // (the sense buffer after its 72-byte structure).
+    const bool mpio = code == platform::kIoctlMpioPassThroughPathDirect;
+    FUZZ_CHECK(mpio || code == platform::kIoctlScsiPassThroughDirect);
+    const size_t size = mpio ? kMpioRequestSize : kRequestSize;
+    FUZZ_CHECK(inSize == size && outSize == size && input == out);
+    // Every buffer the device gets starts on a page.
+    FUZZ_CHECK(reinterpret_cast<uintptr_t>(out) % 4096 == 0);
     // A driver fills at most the data buffer the request names, then the
     // request's status, sense length, transferred length and sense area.
     uint32_t length = 0;
     uint64_t address = 0;
     std::memcpy(&length, bytes + 12, 4);
     std::memcpy(&address, bytes + 24, 8);
+    FUZZ_CHECK(address % 4096 == 0);
     if (bytes[8] == 1 && address != 0) {
       auto* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(address));
       const std::vector<uint8_t> answer = in_.ConsumeBytes<uint8_t>(length);
@@ -85,8 +93,8 @@ class FuzzDevice : public platform::Device {
     bytes[7] = in_.ConsumeIntegral<uint8_t>();
     const uint32_t transferred = in_.ConsumeIntegral<uint32_t>();
     std::memcpy(bytes + 12, &transferred, 4);
-    for (size_t i = 60; i < kRequestSize; ++i) bytes[i] = in_.ConsumeIntegral<uint8_t>();
-    *returned = static_cast<uint32_t>(kRequestSize);
+    for (size_t i = mpio ? 72 : 60; i < size; ++i) bytes[i] = in_.ConsumeIntegral<uint8_t>();
+    *returned = static_cast<uint32_t>(size);
     return platform::win32_error::kSuccess;
   }
 

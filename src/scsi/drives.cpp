@@ -14,6 +14,10 @@ namespace scsi {
 namespace {
 
 constexpr uint32_t kNameListSize = 0x20000;
+// A machine with thousands of LUNs lists several names per disk; 16 MiB
+// holds well over a hundred thousand of them, and bounds what a broken
+// driver reporting "too small" forever can make the walk allocate.
+constexpr uint32_t kMaxNameListSize = 0x1000000;
 constexpr uint32_t kTargetSize = 260;
 
 bool Has(std::string_view text, std::string_view part) {
@@ -29,10 +33,19 @@ bool IsDriveTarget(std::string_view target) {
 
 }  // namespace
 
+platform::Win32Error ReadDeviceNames(platform::DeviceIo& devices, std::string* names) {
+  for (uint32_t size = kNameListSize;; size *= 2) {
+    const platform::Win32Error error = devices.QueryDosDevice("", size, names);
+    if (error != platform::win32_error::kInsufficientBuffer || size >= kMaxNameListSize) {
+      return error;
+    }
+  }
+}
+
 uint32_t ForEachPhysicalDrive(const std::function<void(const std::string& path)>& action) {
   platform::DeviceIo& devices = platform::CurrentMachine().Devices();
   std::string names;
-  if (devices.QueryDosDevice("", kNameListSize, &names) != platform::win32_error::kSuccess) {
+  if (ReadDeviceNames(devices, &names) != platform::win32_error::kSuccess) {
     return 0;
   }
   std::string_view rest = names;

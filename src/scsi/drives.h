@@ -7,9 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/device_io.h"
 #include "platform/output.h"
 
 namespace scsi {
+
+/// The machine's device-name list: asked for with 128 KiB, then with
+/// twice as much while it does not fit, up to 16 MiB. The last call's
+/// result.
+platform::Win32Error ReadDeviceNames(platform::DeviceIo& devices, std::string* names);
 
 /// Calls `action` with "\\.\<name>" for every disk, CD-ROM, tape, scanner
 /// or printer name of the machine's device-name list, in list order.

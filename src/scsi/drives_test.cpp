@@ -122,5 +122,31 @@ TEST_F(DrivesTest, CollectsIdentitiesOfAnsweringDrives) {
   EXPECT_EQ(GetLittleEndian(&inquiry.request[12], 4), 64u);
 }
 
+TEST_F(ScsiTest, NameListIsAskedForAgainWithMoreRoomUntilItFits) {
+  struct Case {
+    size_t listSize;  // 0: it never fits
+    std::vector<uint32_t> asked;
+    platform::Win32Error result;
+  } cases[] = {
+      {100, {0x20000}, 0},
+      {0x20000, {0x20000}, 0},
+      {0x20001, {0x20000, 0x40000}, 0},
+      {0x50000, {0x20000, 0x40000, 0x80000}, 0},
+      {0, {0x20000, 0x40000, 0x80000, 0x100000, 0x200000, 0x400000, 0x800000, 0x1000000},
+       platform::win32_error::kInsufficientBuffer},
+  };
+  for (const Case& c : cases) {
+    Devices().asked.clear();
+    Devices().tooSmallAlways = c.listSize == 0;
+    Devices().dosNames[""] = std::string(c.listSize, '\0');
+    std::string names;
+    EXPECT_EQ(ReadDeviceNames(Devices(), &names), c.result) << c.listSize;
+    EXPECT_EQ(Devices().asked, c.asked) << c.listSize;
+    EXPECT_EQ(names.size(), c.listSize) << c.listSize;
+  }
+  // A walk over a list that never fits visits nothing and says so.
+  EXPECT_EQ(ForEachPhysicalDrive([](const std::string&) { ADD_FAILURE(); }), 0u);
+}
+
 }  // namespace
 }  // namespace scsi

@@ -23,8 +23,11 @@ namespace scsi::testing {
 /// What a fake disk saw of one pass-through request.
 struct SentRequest {
   std::string path;                   // the path opened
-  std::array<uint8_t, 88> request{};  // as sent
+  std::array<uint8_t, 88> request{};  // as sent (its first 88 bytes for the multipath one)
   std::vector<uint8_t> dataOut;       // the data-out bytes, if any
+  uint32_t code = platform::kIoctlScsiPassThroughDirect;
+  std::vector<uint8_t> whole;         // every byte of the request as sent
+  uintptr_t requestAt = 0, dataAt = 0;  // where the request and its data were
 };
 
 /// Fills the answer to one request: `request` (88 bytes, to be updated in
@@ -37,6 +40,10 @@ struct FakeDisk {
   std::array<uint8_t, 8> address{8, 0, 0, 0, 0, 0, 0, 0};
   bool addressFails = false;
   Responder respond;
+  /// How it answers the multipath pass-through (the sense at offset 72);
+  /// without one the call fails with ERROR_INVALID_FUNCTION, as a disk
+  /// that is no multipath disk does.
+  Responder mpio;
 };
 
 class FakeDeviceIo : public platform::DeviceIo {
@@ -45,6 +52,8 @@ class FakeDeviceIo : public platform::DeviceIo {
                             std::unique_ptr<platform::Device>* device) override;
   platform::Win32Error QueryDosDevice(const std::string& name, uint32_t size,
                                       std::string* multiString) override {
+    asked.push_back(size);
+    if (name.empty() && tooSmallAlways) return platform::win32_error::kInsufficientBuffer;
     auto hit = dosNames.find(name);
     if (hit == dosNames.end()) return platform::win32_error::kFileNotFound;
     if (hit->second.size() > size) return platform::win32_error::kInsufficientBuffer;
@@ -57,6 +66,10 @@ class FakeDeviceIo : public platform::DeviceIo {
   std::map<std::string, std::string> dosNames;
   std::vector<std::string> opened;
   std::vector<SentRequest> sent;
+  /// The buffer sizes QueryDosDevice was called with.
+  std::vector<uint32_t> asked;
+  /// The whole list never fits, whatever the buffer.
+  bool tooSmallAlways = false;
 };
 
 class FakeDevice : public platform::Device {
@@ -71,19 +84,25 @@ class FakeDevice : public platform::Device {
       *returned = 8;
       return platform::win32_error::kSuccess;
     }
-    EXPECT_EQ(code, platform::kIoctlScsiPassThroughDirect);
-    EXPECT_EQ(inSize, 88u);
-    EXPECT_EQ(outSize, 88u);
+    const bool mpio = code == platform::kIoctlMpioPassThroughPathDirect;
+    const uint32_t size = mpio ? kMpioRequestSize : 88;
+    if (!mpio) {
+      EXPECT_EQ(code, platform::kIoctlScsiPassThroughDirect);
+    }
+    EXPECT_EQ(inSize, size);
+    EXPECT_EQ(outSize, size);
     EXPECT_EQ(in, out);
     auto* request = static_cast<uint8_t*>(out);
     auto* data = reinterpret_cast<uint8_t*>(
         static_cast<uintptr_t>(GetLittleEndian(request + 24, 8)));
-    SentRequest record{path_, {}, {}};
+    SentRequest record{path_, {}, {}, code, std::vector<uint8_t>(request, request + size),
+                       reinterpret_cast<uintptr_t>(out), reinterpret_cast<uintptr_t>(data)};
     std::memcpy(record.request.data(), request, 88);
     uint32_t length = static_cast<uint32_t>(GetLittleEndian(request + 12, 4));
     if (request[8] == 0 && data != nullptr) record.dataOut.assign(data, data + length);
     io_.sent.push_back(record);
-    *returned = 88;
+    *returned = size;
+    if (mpio) return disk.mpio ? disk.mpio(request, data) : platform::win32_error::kSuccess + 1;
     return disk.respond ? disk.respond(request, data) : platform::win32_error::kSuccess;
   }
 
@@ -143,7 +162,10 @@ class ScsiTest : public ::testing::Test {
     return [=](uint8_t* request, uint8_t* data) {
       request[2] = status;
       request[7] = static_cast<uint8_t>(sense.size());
-      if (!sense.empty()) std::memcpy(request + 60, sense.data(), std::min<size_t>(sense.size(), 24));
+      const uint32_t senseAt = static_cast<uint32_t>(GetLittleEndian(request + 32, 4));
+      if (!sense.empty()) {
+        std::memcpy(request + senseAt, sense.data(), std::min<size_t>(sense.size(), 24));
+      }
       uint32_t length = static_cast<uint32_t>(GetLittleEndian(request + 12, 4));
       if (request[8] == 1 && data != nullptr) {
         size_t n = std::min<size_t>(answer.size(), length);

@@ -59,14 +59,14 @@ void PrintResult(platform::Output& out, bool result, const ScsiCommand& command)
 }
 
 // One PERSISTENT RESERVE IN into `buffer`, dumped under `title` when it
-// brought back some but not all of the buffer.
+// brought back an answer.
 void ReadAndDump(platform::Output& out, ScsiCommand& command, uint8_t serviceAction,
                  std::vector<uint8_t>& buffer, const char* title) {
   command.SetCdb(ReserveInCdb(serviceAction));
   command.SetDataIn(buffer.data(), kReserveInLength);
   if (!command.Execute(out)) return;
-  uint32_t transferred = command.Transferred();
-  if (transferred < 1 || transferred >= kReserveInLength) return;
+  uint32_t transferred = ReserveInAnswerLength(buffer.data(), command.Transferred());
+  if (transferred == 0) return;
   out.Write(command.Name() + title);
   out.Flush();
   HexDump(out, buffer.data(), transferred);
@@ -151,6 +151,15 @@ std::array<uint8_t, 24> ReserveOutParameters(PgrAction action, std::string_view 
   size_t at = action == PgrAction::kRegister ? 8 : 0;
   std::memcpy(&list[at], key.data(), std::min(key.size(), kKeyLength));
   return list;
+}
+
+uint32_t ReserveInAnswerLength(const uint8_t* answer, uint32_t transferred) {
+  if (transferred < kReserveInLength) return transferred;
+  if (transferred > kReserveInLength) return 0;
+  // Many adapters report the whole buffer as moved; the answer says how
+  // long it is itself.
+  const uint64_t length = 8 + GetBigEndian(answer + 4, 4);
+  return static_cast<uint32_t>(std::min<uint64_t>(length, kReserveInLength));
 }
 
 std::array<uint8_t, 16> ReserveInCdb(uint8_t serviceAction) {

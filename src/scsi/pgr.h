@@ -29,6 +29,12 @@ std::array<uint8_t, 24> ReserveOutParameters(PgrAction action, std::string_view 
 /// RESERVATION) with a 4096-byte allocation length.
 std::array<uint8_t, 16> ReserveInCdb(uint8_t serviceAction);
 
+/// The length of a 4096-byte PERSISTENT RESERVE IN answer of which the
+/// adapter reports `transferred` bytes: that count when it is below the
+/// buffer's size, else 8 + the answer's ADDITIONAL LENGTH (bytes 4-7),
+/// bounded by the buffer. 0: nothing to show.
+uint32_t ReserveInAnswerLength(const uint8_t* answer, uint32_t transferred);
+
 /// Writes `size` bytes as rows of 16 "%02X " fields and their characters
 /// (0x21-0x7E as is, "." otherwise); a short last row is padded.
 void HexDump(platform::Output& out, const uint8_t* bytes, size_t size);

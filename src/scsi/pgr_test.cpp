@@ -134,8 +134,12 @@ TEST_F(PgrTest, ListDumpsWhatEachReadBroughtBack) {
   Bytes keys = {0, 0, 0, 1, 0, 0, 0, 8, 'K', 'E', 'Y', '-', '0', '0', '0', '1'};
   int calls = 0;
   Devices().disks["\\\\.\\PhysicalDrive0"].respond = [&](uint8_t* request, uint8_t* data) {
-    // Reads fill the whole buffer, the second read fails: neither is shown.
-    return Answer(calls++ == 0 ? 0 : 0x18, {}, Bytes(4096, 1))(request, data);
+    // The first read reports the whole buffer as moved: its own length
+    // (8 + ADDITIONAL LENGTH 8) is shown. The second read fails.
+    Bytes full(4096, 1);
+    std::fill_n(full.begin(), 8, 0);
+    full[7] = 8;
+    return Answer(calls++ == 0 ? 0 : 0x18, {}, full)(request, data);
   };
   Devices().disks["\\\\.\\PhysicalDrive1"].respond = Answer(0, {}, keys);
   Devices().dosNames[""] = std::string("PhysicalDrive0\0PhysicalDrive1\0\0", 31);
@@ -143,11 +147,32 @@ TEST_F(PgrTest, ListDumpsWhatEachReadBroughtBack) {
   Devices().dosNames["PhysicalDrive1"] = std::string("\\Device\\Harddisk1\\DR1\0\0", 23);
   Run({"pgr", "list"});
   const std::string row = "00 00 00 01 00 00 00 08 4B 45 59 2D 30 30 30 31 ........KEY-0001\n";
-  EXPECT_EQ(out.Text(), "\\\\.\\PhysicalDrive1 registered keys:\n" + row +
-                            "\\\\.\\PhysicalDrive1 reservations:\n" + row);
+  EXPECT_EQ(out.Text(),
+            "\\\\.\\PhysicalDrive0 registered keys:\n"
+            "00 00 00 00 00 00 00 08 01 01 01 01 01 01 01 01 ................\n"
+            "\\\\.\\PhysicalDrive1 registered keys:\n" +
+                row + "\\\\.\\PhysicalDrive1 reservations:\n" + row);
   ASSERT_EQ(Devices().sent.size(), 4u);
   const auto& second = Devices().sent[3].request;
   EXPECT_EQ((Bytes{second[36], second[37], second[43], second[44]}), (Bytes{0x5E, 1, 0x10, 0}));
+}
+
+TEST(ReserveInAnswerLength, TrustsTheAdapterUnlessItReportsTheWholeBuffer) {
+  struct Case {
+    uint32_t transferred;
+    uint32_t additionalLength;
+    uint32_t shown;
+  } cases[] = {
+      {0, 8, 0},           {1, 8, 1},           {20, 0, 20},          {4095, 8, 4095},
+      {4096, 8, 16},       {4096, 0, 8},        {4096, 4088, 4096},   {4096, 4089, 4096},
+      {4096, 0xFFFFFFFF, 4096},
+  };
+  for (const Case& c : cases) {
+    Bytes answer(4096, 0);
+    PutBigEndian(&answer[4], c.additionalLength, 4);
+    EXPECT_EQ(ReserveInAnswerLength(answer.data(), c.transferred), c.shown)
+        << c.transferred << " " << c.additionalLength;
+  }
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/machine.h"
 #include "scsi/bytes.h"
+#include "scsi/drives.h"
 
 namespace scsi {
 
@@ -69,6 +71,43 @@ void QueryAddress(platform::Device& device) {
   CurrentScsiAddress() = {address[4], address[5], address[6], address[7]};
 }
 
+// A zeroed block on a page boundary for the device to read and write;
+// empty when the memory cannot be had.
+class PageBuffer {
+ public:
+  explicit PageBuffer(size_t size)
+      : size_(std::max<size_t>(size, 1)),
+        bytes_(static_cast<uint8_t*>(::operator new(
+            size_, std::align_val_t(kDeviceBufferAlignment), std::nothrow))) {
+    if (bytes_ != nullptr) std::memset(bytes_, 0, size_);
+  }
+  ~PageBuffer() {
+    if (bytes_ != nullptr) ::operator delete(bytes_, std::align_val_t(kDeviceBufferAlignment));
+  }
+  PageBuffer(const PageBuffer&) = delete;
+  PageBuffer& operator=(const PageBuffer&) = delete;
+
+  uint8_t* Get() const { return bytes_; }
+
+ private:
+  size_t size_;
+  uint8_t* bytes_;
+};
+
+// The answers of a drive that does not have the path (MPIO refuses the
+// address) or is no multipath disk at all (the class or port driver does
+// not know the control code); any other answer is the owner's reason.
+bool IsNotThisDisk(platform::Win32Error error) {
+  return error == 1 || error == platform::win32_error::kNotSupported ||
+         error == platform::win32_error::kInvalidParameter;
+}
+
+void WriteReason(platform::Output& errors, const std::string& device, platform::Win32Error error) {
+  errors.Line("tollard: " + device + ": " +
+              platform::CurrentMachine().Devices().ErrorText(error));
+  errors.Flush();
+}
+
 }  // namespace
 
 std::optional<std::string> ResolveDiskArgument(std::string_view text) {
@@ -91,6 +130,7 @@ ScsiCommand::ScsiCommand(const std::string& path) {
   std::string opened = path;
   size_t prefixAt = path.find(kPortPrefix);
   bool portForm = prefixAt != std::string::npos;
+  portForm_ = portForm;
   if (portForm) {
     opened = PortDevicePath(path, prefixAt);
   } else {
@@ -123,10 +163,8 @@ void ScsiCommand::SetDataOut(uint8_t* buffer, uint32_t length) {
   dataIn_ = false;
 }
 
-std::array<uint8_t, kRequestSize> ScsiCommand::BuildRequest() const {
-  std::array<uint8_t, kRequestSize> request{};
+void ScsiCommand::FillHeader(uint8_t* r, const uint8_t* data, uint32_t senseOffset) const {
   const ScsiAddress& address = CurrentScsiAddress();
-  uint8_t* r = request.data();
   PutLittleEndian(r + 0, 56, 2);
   r[3] = static_cast<uint8_t>(address.PathId);
   r[4] = static_cast<uint8_t>(address.TargetId);
@@ -136,9 +174,26 @@ std::array<uint8_t, kRequestSize> ScsiCommand::BuildRequest() const {
   r[8] = dataIn_ ? 1 : 0;
   PutLittleEndian(r + 12, dataLength_, 4);
   PutLittleEndian(r + 16, timeout_, 4);
-  PutLittleEndian(r + 24, reinterpret_cast<uintptr_t>(data_), 8);
-  PutLittleEndian(r + 32, kSenseOffset, 4);
+  PutLittleEndian(r + 24, reinterpret_cast<uintptr_t>(data), 8);
+  PutLittleEndian(r + 32, senseOffset, 4);
   std::copy(cdb_.begin(), cdb_.end(), r + 36);
+}
+
+std::array<uint8_t, kRequestSize> ScsiCommand::BuildRequest(const uint8_t* data) const {
+  std::array<uint8_t, kRequestSize> request{};
+  FillHeader(request.data(), data != nullptr ? data : data_, kSenseOffset);
+  return request;
+}
+
+std::array<uint8_t, kMpioRequestSize> ScsiCommand::BuildMpioRequest(const uint8_t* data) const {
+  std::array<uint8_t, kMpioRequestSize> request{};
+  uint8_t* r = request.data();
+  FillHeader(r, data != nullptr ? data : data_, kMpioSenseOffset);
+  PutLittleEndian(r + 56, 0, 4);  // Version
+  PutLittleEndian(r + 60, kMpioHeaderSize, 2);
+  r[62] = platform::kMpioFlagUseScsiAddress;
+  r[63] = static_cast<uint8_t>(CurrentScsiAddress().PortNumber);
+  PutLittleEndian(r + 64, 0, 8);  // MpioPathId: not used with the address flag
   return request;
 }
 
@@ -146,21 +201,76 @@ uint32_t ScsiCommand::Transferred() const {
   return std::min(dataLength_, dataLength_ - outcome_.Residual);
 }
 
-bool ScsiCommand::Execute(platform::Output& out) {
+// Storport refuses a pass-through through the adapter for a unit a class
+// driver has claimed, which every multipath disk is. MPIO takes the same
+// command down one path of a disk, but only on the disk that has a path
+// with the request's address; the drives are tried in the system's order
+// and the first that takes it ran the command on that path's I_T nexus.
+platform::Win32Error ScsiCommand::SendThroughMultipath(uint8_t* request) {
+  platform::DeviceIo& devices = platform::CurrentMachine().Devices();
+  bool sent = false;
+  owner_.clear();
+  ownerError_ = platform::win32_error::kFileNotFound;
+  ForEachPhysicalDrive([&](const std::string& path) {
+    if (sent || path.find("PhysicalDrive") == std::string::npos) return;
+    std::unique_ptr<platform::Device> drive;
+    if (devices.Open(path, &drive) != platform::win32_error::kSuccess || !drive) return;
+    uint32_t returned = 0;
+    const platform::Win32Error error =
+        drive->IoControl(platform::kIoctlMpioPassThroughPathDirect, request, kMpioRequestSize,
+                         request, kMpioRequestSize, &returned);
+    if (error == platform::win32_error::kSuccess) {
+      sent = true;
+    } else if (!IsNotThisDisk(error) && owner_.empty()) {
+      owner_ = path;
+      ownerError_ = error;
+    }
+  });
+  return sent ? platform::win32_error::kSuccess : ownerError_;
+}
+
+void ScsiCommand::ReportMultipathFailure(platform::Output& errors) const {
+  if (!owner_.empty()) {
+    WriteReason(errors, owner_, ownerError_);
+    return;
+  }
+  errors.Line("tollard: " + name_ + ": no multipath disk has this path");
+  errors.Flush();
+}
+
+bool ScsiCommand::Execute(platform::Output& out, platform::Output& errors) {
   if (!device_) return false;
-  std::array<uint8_t, kRequestSize> request = BuildRequest();
   outcome_.Status = 0;
+  PageBuffer data(dataLength_);
+  PageBuffer request(std::max(kRequestSize, kMpioRequestSize));
+  if (data.Get() == nullptr || request.Get() == nullptr) return false;
+  const bool hasData = data_ != nullptr && dataLength_ > 0;
+  if (hasData) std::memcpy(data.Get(), data_, dataLength_);
+  uint8_t* r = request.Get();
+  FillHeader(r, data_ != nullptr ? data.Get() : nullptr, kSenseOffset);
   uint32_t returned = 0;
-  bool sent = device_->IoControl(platform::kIoctlScsiPassThroughDirect, request.data(),
-                                 kRequestSize, request.data(), kRequestSize,
-                                 &returned) == platform::win32_error::kSuccess;
-  const uint8_t* r = request.data();
+  platform::Win32Error error = device_->IoControl(platform::kIoctlScsiPassThroughDirect, r,
+                                                  kRequestSize, r, kRequestSize, &returned);
+  uint32_t senseOffset = kSenseOffset;
+  if (error != platform::win32_error::kSuccess && portForm_) {
+    const platform::Win32Error adapterError = error;
+    if (hasData) std::memcpy(data.Get(), data_, dataLength_);
+    const auto mpio = BuildMpioRequest(data_ != nullptr ? data.Get() : nullptr);
+    std::copy(mpio.begin(), mpio.end(), r);
+    senseOffset = kMpioSenseOffset;
+    error = SendThroughMultipath(r);
+    if (error != platform::win32_error::kSuccess) {
+      WriteReason(errors, name_, adapterError);
+      ReportMultipathFailure(errors);
+    }
+  }
+  if (hasData && dataIn_) std::memcpy(data_, data.Get(), dataLength_);
   outcome_.Residual = dataLength_ - static_cast<uint32_t>(GetLittleEndian(r + 12, 4));
   outcome_.Status = r[2];
   // A driver never reports more sense than the buffer holds; do not trust it to.
   outcome_.SenseLength = std::min<uint8_t>(r[7], kSenseSize);
-  std::copy_n(r + kSenseOffset, outcome_.SenseLength, outcome_.Sense.begin());
-  return JudgeOutcome(sent, out);
+  std::copy_n(r + senseOffset, outcome_.SenseLength, outcome_.Sense.begin());
+  return JudgeOutcome(error == platform::win32_error::kSuccess, out);
 }
 
 // Sense data is decoded here and nowhere else.

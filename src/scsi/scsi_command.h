@@ -37,6 +37,17 @@ constexpr uint32_t kSenseOffset = 60;
 constexpr size_t kSenseSize = 24;
 constexpr uint32_t kTimeoutSeconds = 60;
 
+/// The multipath request: MPIO_PASS_THROUGH_PATH_DIRECT (72 bytes: the
+/// SCSI_PASS_THROUGH_DIRECT, Version, Length, Flags, PortNumber,
+/// MpioPathId), then the sense buffer.
+constexpr size_t kMpioHeaderSize = 72;
+constexpr uint32_t kMpioSenseOffset = 72;
+constexpr size_t kMpioRequestSize = kMpioSenseOffset + kSenseSize;
+
+/// Every buffer handed to a device (the request with its sense buffer, the
+/// data) starts on a page, which meets any adapter's alignment requirement.
+constexpr size_t kDeviceBufferAlignment = 4096;
+
 /// The CDB length for an operation code, from its group code (top three
 /// bits); 0 for the groups without a fixed length.
 uint8_t CdbLengthOf(uint8_t operationCode);
@@ -82,10 +93,16 @@ class ScsiCommand {
   /// Sends the command once. True when it completed: status 0, or CHECK
   /// CONDITION with a recovered error. A NOT READY or UNIT ATTENTION with
   /// ASC 0x29 writes "<name>: device reset" (no line end) to `out`.
-  bool Execute(platform::Output& out);
+  /// A command to an address ("\\.\Scsi...") that the adapter refuses goes
+  /// down the same path through the multipath disk that has it; when that
+  /// fails too, the reasons go to `errors`, one line each.
+  bool Execute(platform::Output& out, platform::Output& errors = platform::StandardError());
 
-  /// The 88-byte request that Execute sends, for the current address.
-  std::array<uint8_t, kRequestSize> BuildRequest() const;
+  /// The 88-byte request for the current address, naming `data` (the
+  /// caller's buffer when null) as its data buffer.
+  std::array<uint8_t, kRequestSize> BuildRequest(const uint8_t* data = nullptr) const;
+  /// The multipath request for the current address, naming `data`.
+  std::array<uint8_t, kMpioRequestSize> BuildMpioRequest(const uint8_t* data = nullptr) const;
 
   const ScsiOutcome& Outcome() const { return outcome_; }
   /// Bytes transferred: min(length, length - residual).
@@ -95,8 +112,12 @@ class ScsiCommand {
 
  private:
   bool JudgeOutcome(bool sent, platform::Output& out) const;
+  void FillHeader(uint8_t* request, const uint8_t* data, uint32_t senseOffset) const;
+  platform::Win32Error SendThroughMultipath(uint8_t* request);
+  void ReportMultipathFailure(platform::Output& errors) const;
 
   std::unique_ptr<platform::Device> device_;
+  bool portForm_ = false;
   bool dataIn_ = false;
   uint32_t timeout_ = kTimeoutSeconds;
   std::array<uint8_t, 16> cdb_{};
@@ -105,6 +126,9 @@ class ScsiCommand {
   uint32_t dataLength_ = 0;
   ScsiOutcome outcome_;
   std::string name_;
+  // The multipath disk that has the path but failed the command, and why.
+  std::string owner_;
+  platform::Win32Error ownerError_ = 0;
 };
 
 }  // namespace scsi

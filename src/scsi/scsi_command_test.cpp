@@ -7,6 +7,7 @@
 namespace scsi {
 namespace {
 
+using testing::Responder;
 using testing::ScsiTest;
 
 TEST(CdbLength, FollowsGroupCode) {
@@ -54,7 +55,10 @@ TEST_F(ScsiTest, RequestCarriesTheFieldsAtTheirOffsets) {
   expected[8] = 1;     // data in
   expected[12] = 0x40;
   expected[16] = 60;   // time-out
-  PutLittleEndian(&expected[24], reinterpret_cast<uintptr_t>(buffer), 8);
+  // The device gets a page-aligned copy of the caller's buffer.
+  const uintptr_t sentData = Devices().sent[0].dataAt;
+  EXPECT_NE(sentData, reinterpret_cast<uintptr_t>(buffer));
+  PutLittleEndian(&expected[24], sentData, 8);
   expected[32] = 60;   // sense offset
   const uint8_t cdb[] = {0x12, 0x01, 0x83, 0x00, 0x40, 0x00};  // byte 6 is beyond group 0
   std::copy(std::begin(cdb), std::end(cdb), &expected[36]);
@@ -163,6 +167,132 @@ TEST_F(ScsiTest, RequestSenseReadsIntoTheSenseField) {
   EXPECT_EQ(r[8], 1);
   EXPECT_EQ(GetLittleEndian(&r[12], 4), 24u);
   EXPECT_EQ(command.Outcome().Sense[2], 6);
+}
+
+TEST_F(ScsiTest, EveryBufferTheDeviceGetsStartsOnAPage) {
+  struct Case {
+    const char* what;
+    bool in;
+    uint32_t length;
+  } cases[] = {{"no data", false, 0}, {"data in", true, 4096}, {"data in, odd size", true, 13},
+               {"data out", false, 24}};
+  Devices().disks["d"].respond = Answer(0, {}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+  for (const Case& c : cases) {
+    Devices().sent.clear();
+    // One byte past an aligned start, so a buffer handed on as it is fails.
+    std::vector<uint8_t> storage(c.length + 16, 0x5A);
+    uint8_t* buffer = storage.data() + 1;
+    ScsiCommand command("d");
+    command.SetCdb({0x5E});
+    if (c.length > 0 && c.in) command.SetDataIn(buffer, c.length);
+    if (c.length > 0 && !c.in) command.SetDataOut(buffer, c.length);
+    ASSERT_TRUE(command.Execute(out)) << c.what;
+    const auto& sent = Devices().sent.at(0);
+    EXPECT_EQ(sent.requestAt % kDeviceBufferAlignment, 0u) << c.what;
+    EXPECT_EQ(sent.dataAt % kDeviceBufferAlignment, 0u) << c.what;
+    EXPECT_EQ(sent.dataAt == 0, c.length == 0) << c.what;
+    if (!c.in) {
+      EXPECT_EQ(sent.dataOut, std::vector<uint8_t>(c.length, 0x5A)) << c.what;
+    } else {
+      EXPECT_EQ(buffer[12], 13) << c.what;  // the answer reaches the caller's buffer
+      EXPECT_EQ(buffer[c.length], 0x5A)
+          << c.what;  // the copy back stays inside the buffer
+    }
+  }
+}
+
+TEST_F(ScsiTest, MultipathRequestLayout) {
+  ScsiCommand command("x");
+  CurrentScsiAddress() = {7, 1, 2, 3};
+  command.SetCdb({0x5F, 0x06});
+  const auto r = command.BuildMpioRequest();
+  EXPECT_EQ(GetLittleEndian(&r[0], 2), 56u);
+  EXPECT_EQ((std::array<int, 4>{r[3], r[4], r[5], r[6]}), (std::array<int, 4>{1, 2, 3, 10}));
+  EXPECT_EQ(GetLittleEndian(&r[32], 4), 72u);  // sense after the structure
+  EXPECT_EQ(GetLittleEndian(&r[56], 4), 0u);   // Version
+  EXPECT_EQ(GetLittleEndian(&r[60], 2), 72u);  // Length
+  EXPECT_EQ(r[62], platform::kMpioFlagUseScsiAddress);
+  EXPECT_EQ(r[63], 7);
+  EXPECT_EQ(GetLittleEndian(&r[64], 8), 0u);  // MpioPathId
+  EXPECT_EQ(r.size(), 96u);
+}
+
+// Three multipath disks; the second has the path. The adapter refuses.
+class MultipathTest : public ScsiTest {
+ protected:
+  void SetUp() override {
+    ScsiTest::SetUp();
+    std::string names;
+    for (const char* name : {"PhysicalDrive1", "PhysicalDrive2", "CdRom0", "PhysicalDrive3"}) {
+      names += std::string(name) + '\0';
+      Devices().dosNames[name] = "\\Device\\Harddisk1\\DR1" + std::string(2, '\0');
+      Devices().disks["\\\\.\\" + std::string(name)].mpio = Refuse(87);
+    }
+    Devices().dosNames[""] = names + '\0';
+    Devices().disks["\\\\.\\Scsi1:"].respond = Refuse(1);
+  }
+  static Responder Refuse(platform::Win32Error error) {
+    return [error](uint8_t*, uint8_t*) { return error; };
+  }
+  platform::StringOutput errors;
+};
+
+TEST_F(MultipathTest, RefusedAdapterCommandGoesThroughTheDiskWithThePath) {
+  struct Case {
+    const char* what;
+    Responder owner;       // PhysicalDrive2's multipath answer
+    Responder adapter;     // null: the adapter refuses
+    bool result;
+    size_t mpioSent;       // multipath requests sent
+    const char* reasons;   // standard error
+    uint8_t senseKey;
+  } cases[] = {
+      {"adapter takes it", nullptr, Answer(0), true, 0, "", 0},
+      {"second disk takes it", Answer(0), nullptr, true, 2, "", 0},
+      {"sense comes back from the path",
+       Answer(2, {0x70, 0, 6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x2A, 4}), nullptr, false, 2, "", 6},
+      {"no disk has the path", Refuse(87), nullptr, false, 3,
+       "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n"
+       "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: no multipath disk has this path\n",
+       0},
+      {"the owner fails", Refuse(1167), nullptr, false, 3,
+       "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n"
+       "tollard: \\\\.\\PhysicalDrive2: The device is not connected.\n",
+       0},
+  };
+  for (const Case& c : cases) {
+    Devices().sent.clear();
+    errors.Clear();
+    Devices().disks["\\\\.\\PhysicalDrive2"].mpio = c.owner ? c.owner : Refuse(87);
+    Devices().disks["\\\\.\\Scsi1:"].respond = c.adapter ? c.adapter : Refuse(1);
+    ScsiCommand command(*ResolveDiskArgument("1.0.2.3"));
+    std::array<uint8_t, 24> parameters{};
+    command.SetCdb({0x5F, 0x06, 0x06, 0, 0, 0, 0, 0, 24});
+    command.SetDataOut(parameters.data(), 24);
+    EXPECT_EQ(command.Execute(out, errors), c.result) << c.what;
+    size_t mpio = 0;
+    for (const auto& sent : Devices().sent) {
+      if (sent.code != platform::kIoctlMpioPassThroughPathDirect) continue;
+      ++mpio;
+      EXPECT_EQ(sent.path.find("CdRom"), std::string::npos) << c.what;
+      EXPECT_EQ((std::array<int, 3>{sent.whole[4], sent.whole[5], sent.whole[63]}),
+                (std::array<int, 3>{2, 3, 1})) << c.what;
+      EXPECT_EQ(sent.dataOut.size(), 24u) << c.what;
+      EXPECT_EQ(sent.dataAt % kDeviceBufferAlignment, 0u) << c.what;
+    }
+    EXPECT_EQ(mpio, c.mpioSent) << c.what;
+    EXPECT_EQ(errors.Text(), c.reasons) << c.what;
+    EXPECT_EQ(command.Outcome().Sense[2], c.senseKey) << c.what;
+  }
+}
+
+TEST_F(MultipathTest, OnlyAddressesTryTheMultipathRoute) {
+  Devices().disks["\\\\.\\PhysicalDrive1"].respond = Refuse(1);
+  ScsiCommand command("\\\\.\\PhysicalDrive1");
+  command.SetCdb({});
+  EXPECT_FALSE(command.Execute(out, errors));
+  EXPECT_EQ(Devices().sent.size(), 1u);
+  EXPECT_EQ(errors.Text(), "");
 }
 
 }  // namespace

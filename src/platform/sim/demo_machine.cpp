@@ -102,7 +102,9 @@ Json DemoMachine() {
                             {"name", "Orrin FC8 Fibre Channel Adapter"},
                             {"pciBus", 4},
                             {"pciDevice", 0},
-                            {"pciFunction", i}});
+                            {"pciFunction", i},
+                            // Storport behind MPIO: pass-through goes through the disks.
+                            {"claimsUnits", true}});
   }
   Json controllers = Json::array();
   for (const char* wwpn : kControllerWwpns) controllers.push_back(Json{{"wwpn", wwpn}});

@@ -41,6 +41,30 @@ static_assert(offsetof(SCSI_ADDRESS, PathId) == 5);
 static_assert(offsetof(SCSI_ADDRESS, TargetId) == 6);
 static_assert(offsetof(SCSI_ADDRESS, Lun) == 7);
 
+// The multipath disk's pass-through down one path. The mingw-w64 headers
+// lack it, so it is declared here as the Windows SDK lays it out, and the
+// SCSI code's offsets are pinned to this declaration. 72 bytes: MpioPathId
+// falls on an 8-byte boundary with no padding before it.
+struct MpioPassThroughPathDirect {
+  SCSI_PASS_THROUGH_DIRECT PassThrough;
+  ULONG Version;
+  USHORT Length;
+  UCHAR Flags;
+  UCHAR PortNumber;
+  ULONGLONG MpioPathId;
+};
+constexpr DWORD kMpioIoctl = CTL_CODE(IOCTL_SCSI_BASE, 0x410, METHOD_BUFFERED,
+                                      FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+static_assert(kMpioIoctl == kIoctlMpioPassThroughPathDirect);
+static_assert(sizeof(MpioPassThroughPathDirect) == 72);
+static_assert(alignof(MpioPassThroughPathDirect) == 8);
+static_assert(offsetof(MpioPassThroughPathDirect, PassThrough) == 0);
+static_assert(offsetof(MpioPassThroughPathDirect, Version) == 56);
+static_assert(offsetof(MpioPassThroughPathDirect, Length) == 60);
+static_assert(offsetof(MpioPassThroughPathDirect, Flags) == 62);
+static_assert(offsetof(MpioPassThroughPathDirect, PortNumber) == 63);
+static_assert(offsetof(MpioPassThroughPathDirect, MpioPathId) == 64);
+
 // The last error of a failed call; a failure never comes back as success,
 // even when the call left no error behind.
 Win32Error LastFailure() {
@@ -94,6 +118,20 @@ class Win32Device final : public Device {
 
 class Win32Devices final : public DeviceIo {
  public:
+  std::string ErrorText(Win32Error code) override {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string reason = n > 0 && text != nullptr ? std::string(text, n) : std::string();
+    LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                               reason.back() == ' ')) {
+      reason.pop_back();
+    }
+    return reason.empty() ? SystemErrorText(code) : reason;
+  }
+
   Win32Error Open(const std::string& path, std::unique_ptr<Device>* device) override {
     device->reset();
     if (HasNul(path)) return ERROR_INVALID_NAME;

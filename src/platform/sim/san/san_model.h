@@ -21,6 +21,7 @@ struct SanAdapter {
   uint64_t wwpn = 0;
   std::string name;  // MPIO_ADAPTER_INFORMATION.AdapterName
   uint8_t pciBus = 0, pciDevice = 0, pciFunction = 0;
+  bool claimsUnits = false;  // its port device refuses pass-through to the LUNs' paths
 };
 
 /// One storage controller port.

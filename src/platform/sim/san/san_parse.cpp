@@ -187,7 +187,7 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
   std::set<uint8_t> ports;
   for (size_t i = 0; i < list.size(); ++i) {
     Fields f(list[i], Place(kAdapters, i), error,
-             {"port", "wwpn", "name", "pciBus", "pciDevice", "pciFunction"});
+             {"port", "wwpn", "name", "pciBus", "pciDevice", "pciFunction", "claimsUnits"});
     SanAdapter a;
     const uint8_t slot = static_cast<uint8_t>(i + 1);
     f.Small<uint8_t>("port", static_cast<uint8_t>(i + 2), &a.port);
@@ -196,6 +196,7 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
     f.Small<uint8_t>("pciBus", static_cast<uint8_t>(4 + i), &a.pciBus);
     f.Small<uint8_t>("pciDevice", 0, &a.pciDevice);
     f.Small<uint8_t>("pciFunction", static_cast<uint8_t>(slot - 1), &a.pciFunction);
+    f.Flag("claimsUnits", &a.claimsUnits);
     if (f.Ok() && !ports.insert(a.port).second) {
       f.Fail(f.At("port") + ": SCSI port " + std::to_string(a.port) + " is used twice");
     }

@@ -14,8 +14,8 @@ namespace {
 
 constexpr Win32Error kInvalidFunction = 1;        // ERROR_INVALID_FUNCTION
 constexpr Win32Error kDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
-constexpr uint32_t kRequestSize = 56;             // sizeof(SCSI_PASS_THROUGH_DIRECT)
-constexpr uint32_t kSenseOffset = 60;
+// The interface class of disks, in the names of their device interfaces.
+constexpr char kDiskInterface[] = "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
 uint32_t Get32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -61,6 +61,9 @@ class SimDevice : public Device {
                        uint32_t* returned) override;
 
  private:
+  Win32Error RunRequest(const SanLun& lun, const SanPath& path, const PassThroughRequest& request,
+                        const void* in, void* out, uint32_t* returned);
+
   Disks& disks_;
   DosName name_;
 };
@@ -119,6 +122,9 @@ class Disks : public DeviceIo {
   }
 
   uint8_t PortOf(const SanPath& path) const { return model_->adapters[path.adapter].port; }
+  bool ClaimsUnits(const SanPath& path) const {
+    return model_->adapters[path.adapter].claimsUnits;
+  }
   Faults& FaultList() { return *faults_; }
   MachineState& State() { return state_; }
 
@@ -143,6 +149,16 @@ class Disks : public DeviceIo {
   const DosName* Listed(std::string_view name) const {
     auto hit = index_.find(Folded(name));
     return hit == index_.end() ? nullptr : &names_[hit->second];
+  }
+
+  // "MPIO#Disk&Ven_...#1&7f6ac24&0&3031#{53f56307-...}" for the instance
+  // "MPIO\Disk&Ven_...\1&7f6ac24&0&3031_0".
+  static std::string InterfaceName(const SanLun& lun) {
+    std::string name;
+    for (wchar_t c : lun.instanceName) {
+      name += c == L'\\' ? '#' : c < 0x80 ? static_cast<char>(c) : '_';
+    }
+    return name + kDiskInterface;
   }
 
   static std::string Folded(std::string_view name) {
@@ -176,6 +192,8 @@ class Disks : public DeviceIo {
              disk + (shown++ % 2 == 0 ? "\\DR" + number : "\\Partition0"),
              lun.serial,
              {}});
+        // The disk's device interface, as Windows lists one for every disk.
+        Add({InterfaceName(lun), "\\Device\\MPIODisk" + std::to_string(shown - 1), {}, {}});
       }
       if (Listed("PhysicalDrive0") == nullptr) spare = 0;
     }
@@ -202,15 +220,17 @@ class Disks : public DeviceIo {
 
 char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
 
-// Runs a request on the unit behind `lun` through `nexus`. A PERSISTENT
-// RESERVE OUT that changes the state is recorded as an edit that runs the
-// command again on the latest file, so concurrent commands lose nothing.
+// Runs a request on the unit behind `lun` through `nexus`. The unit's new
+// reservation state, unit attentions included, goes into the document as
+// it stands; `fullTransfer` tells whether the unit reports whole buffers.
 ScsiOutcome RunOnUnit(MachineState& state, const SanLun& lun, const SanPath& path,
-                      const std::string& nexus, const PassThroughRequest& request) {
+                      const std::string& nexus, const PassThroughRequest& request,
+                      bool* fullTransfer) {
   const auto& document = state.Document();
   DiskSettings settings;
   std::string error;
   ReadDiskSettings(document, lun.serial, &settings, &error);
+  *fullTransfer = settings.reportsFullTransfer;
   UnitIdentity id{lun.vendor, lun.product, lun.revision, UnitSerialPage(lun),
                   DeviceIdentificationPage(lun, static_cast<uint16_t>(path.controller + 1))};
   ApplyInquiryOverride(settings, &id.identificationPage);
@@ -220,20 +240,26 @@ ScsiOutcome RunOnUnit(MachineState& state, const SanLun& lun, const SanPath& pat
   }
   ScsiOutcome outcome = ExecuteScsi(id, settings.reservations, nexus, request.cdb, dataOut);
   if (outcome.changed) {
-    state.Change(
-        [serial = lun.serial, nexus, cdb = request.cdb, dataOut](nlohmann::ordered_json& doc) {
-          return ReplayReservation(doc, serial, nexus, cdb, dataOut);
-        });
+    state.Change([serial = lun.serial, pr = settings.reservations](nlohmann::ordered_json& doc) {
+      StoreReservations(doc, serial, pr);
+      return true;
+    });
   }
   return outcome;
+}
+
+const char* IoctlName(uint32_t code) {
+  switch (code) {
+    case kIoctlScsiGetAddress: return "IOCTL_SCSI_GET_ADDRESS";
+    case kIoctlMpioPassThroughPathDirect: return "IOCTL_MPIO_PASS_THROUGH_PATH_DIRECT";
+    default: return "IOCTL_SCSI_PASS_THROUGH_DIRECT";
+  }
 }
 
 Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
                                 uint32_t outSize, uint32_t* returned) {
   *returned = 0;
-  const char* ioctl =
-      code == kIoctlScsiGetAddress ? "IOCTL_SCSI_GET_ADDRESS" : "IOCTL_SCSI_PASS_THROUGH_DIRECT";
-  if (const Fault* f = disks_.FaultList().Check("DeviceIoControl", name_.name, ioctl)) {
+  if (const Fault* f = disks_.FaultList().Check("DeviceIoControl", name_.name, IoctlName(code))) {
     return f->code;
   }
   if (name_.serial.empty() && !name_.port) return win32_error::kNotSupported;
@@ -248,44 +274,72 @@ Win32Error SimDevice::IoControl(uint32_t code, const void* in, uint32_t inSize, 
     *returned = 8;
     return win32_error::kSuccess;
   }
-  if (code != kIoctlScsiPassThroughDirect) return kInvalidFunction;
+  const bool mpio = code == kIoctlMpioPassThroughPathDirect;
+  if (code != kIoctlScsiPassThroughDirect && !mpio) return kInvalidFunction;
+  // Only a multipath disk sends a request down one of its paths.
+  if (mpio && name_.port) return kInvalidFunction;
   PassThroughRequest request;
-  if (Win32Error e = ReadPassThrough(in, inSize, outSize, &request)) return e;
+  if (Win32Error e = ReadPassThrough(in, inSize, outSize,
+                                     mpio ? kMpioPassThroughSize : kPassThroughSize, &request)) {
+    return e;
+  }
+  if (mpio && (request.mpioFlags & kMpioFlagUseScsiAddress) == 0) {
+    return win32_error::kInvalidParameter;  // paths by MPIO's own id are not offered
+  }
+  const std::optional<uint8_t> port =
+      mpio ? std::optional<uint8_t>(request.portNumber) : name_.port;
   const auto [lun, path] =
-      disks_.Reach(name_.serial, name_.port, request.pathId, request.targetId, request.lun);
+      disks_.Reach(name_.serial, port, request.pathId, request.targetId, request.lun);
+  // MPIO refuses an address that is none of this disk's paths.
+  if (mpio && path == nullptr) return win32_error::kInvalidParameter;
+  // Storport refuses a unit that a class driver (MPIO) has claimed.
+  if (name_.port && path != nullptr && disks_.ClaimsUnits(*path)) return kInvalidFunction;
   if (path == nullptr || path->state == 5) return kDeviceNotConnected;
+  return RunRequest(*lun, *path, request, in, out, returned);
+}
+
+Win32Error SimDevice::RunRequest(const SanLun& lun, const SanPath& path,
+                                 const PassThroughRequest& request, const void* in, void* out,
+                                 uint32_t* returned) {
   char opcode[5] = {'0', 'x', HexDigit(request.cdb[0] >> 4), HexDigit(request.cdb[0]), 0};
   if (const Fault* f = disks_.FaultList().Check("CheckCondition", name_.name, opcode)) {
-    *returned =
-        WritePassThrough(in, out, static_cast<uint8_t>(f->code), 0, f->data, request.senseLength);
+    *returned = WritePassThrough(in, out, request, static_cast<uint8_t>(f->code), 0, f->data);
     return win32_error::kSuccess;
   }
-  const std::string nexus = AddressText(disks_.PortOf(*path), path->bus, path->target, path->lun);
-  const ScsiOutcome outcome = RunOnUnit(disks_.State(), *lun, *path, nexus, request);
+  const std::string nexus = AddressText(disks_.PortOf(path), path.bus, path.target, path.lun);
+  bool fullTransfer = false;
+  const ScsiOutcome outcome = RunOnUnit(disks_.State(), lun, path, nexus, request, &fullTransfer);
   uint32_t transferred = 0;
   if (request.dataIn == 1 && request.data != nullptr) {
     transferred = static_cast<uint32_t>(std::min<size_t>(outcome.dataIn.size(), request.length));
     std::memcpy(request.data, outcome.dataIn.data(), transferred);
+    if (fullTransfer && outcome.status == kScsiGood) transferred = request.length;
   } else if (request.dataIn == 0 && outcome.status == kScsiGood) {
     transferred = request.length;
   }
-  *returned =
-      WritePassThrough(in, out, outcome.status, transferred, outcome.sense, request.senseLength);
+  *returned = WritePassThrough(in, out, request, outcome.status, transferred, outcome.sense);
   return win32_error::kSuccess;
 }
 
 }  // namespace
 
-Win32Error ReadPassThrough(const void* in, uint32_t inSize, uint32_t outSize,
+Win32Error ReadPassThrough(const void* in, uint32_t inSize, uint32_t outSize, uint32_t headerSize,
                            PassThroughRequest* request) {
-  if (in == nullptr || inSize < kRequestSize || outSize < kRequestSize) {
+  if (in == nullptr || inSize < headerSize || outSize < headerSize) {
     return win32_error::kInvalidParameter;
   }
-  uint8_t raw[kRequestSize];
-  std::memcpy(raw, in, kRequestSize);
+  uint8_t raw[kMpioPassThroughSize] = {};
+  std::memcpy(raw, in, std::min<uint32_t>(headerSize, sizeof raw));
   const uint32_t cdbLength = raw[6];
-  if ((raw[0] | (raw[1] << 8)) != kRequestSize || Get32(raw + 32) != kSenseOffset ||
-      cdbLength == 0 || cdbLength > 16 || (raw[7] > 0 && kSenseOffset + raw[7] > outSize)) {
+  const uint32_t senseOffset = Get32(raw + 32);
+  const bool senseFits = raw[7] == 0 || (senseOffset >= headerSize &&
+                                         uint64_t{senseOffset} + raw[7] <= outSize);
+  if ((raw[0] | (raw[1] << 8)) != kPassThroughSize || !senseFits || cdbLength == 0 ||
+      cdbLength > 16) {
+    return win32_error::kInvalidParameter;
+  }
+  if (headerSize == kMpioPassThroughSize &&
+      (Get32(raw + 56) != 0 || (raw[60] | (raw[61] << 8)) != kMpioPassThroughSize)) {
     return win32_error::kInvalidParameter;
   }
   uint64_t address = 0;
@@ -298,23 +352,33 @@ Win32Error ReadPassThrough(const void* in, uint32_t inSize, uint32_t outSize,
   request->length = Get32(raw + 12);
   request->data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(address));
   request->senseLength = raw[7];
-  if (request->length > 0 && request->data == nullptr) return win32_error::kInvalidParameter;
-  if (request->length == 0) request->data = nullptr;
+  request->senseOffset = senseOffset;
+  request->headerSize = headerSize;
+  request->mpioFlags = headerSize == kMpioPassThroughSize ? raw[62] : 0;
+  request->portNumber = headerSize == kMpioPassThroughSize ? raw[63] : 0;
+  if (request->length == 0) {
+    request->data = nullptr;
+    return win32_error::kSuccess;
+  }
+  if (request->data == nullptr || (address & kAdapterAlignmentMask) != 0) {
+    return win32_error::kInvalidParameter;
+  }
   return win32_error::kSuccess;
 }
 
-uint32_t WritePassThrough(const void* in, void* out, uint8_t status, uint32_t transferred,
-                          const std::vector<uint8_t>& sense, uint8_t senseRoom) {
-  uint8_t header[kRequestSize];
-  std::memcpy(header, in, kRequestSize);
-  const uint8_t senseLength = static_cast<uint8_t>(std::min<size_t>(sense.size(), senseRoom));
+uint32_t WritePassThrough(const void* in, void* out, const PassThroughRequest& request,
+                          uint8_t status, uint32_t transferred, const std::vector<uint8_t>& sense) {
+  uint8_t header[kMpioPassThroughSize];
+  std::memcpy(header, in, request.headerSize);
+  const uint8_t senseLength =
+      static_cast<uint8_t>(std::min<size_t>(sense.size(), request.senseLength));
   header[2] = status;
   header[7] = senseLength;
   Put32(header + 12, transferred);
   auto* bytes = static_cast<uint8_t*>(out);
-  std::memcpy(bytes, header, kRequestSize);
-  if (senseLength > 0) std::memcpy(bytes + kSenseOffset, sense.data(), senseLength);
-  return senseRoom > 0 ? kSenseOffset + senseRoom : kRequestSize;
+  std::memcpy(bytes, header, request.headerSize);
+  if (senseLength > 0) std::memcpy(bytes + request.senseOffset, sense.data(), senseLength);
+  return request.senseLength > 0 ? request.senseOffset + request.senseLength : request.headerSize;
 }
 
 std::unique_ptr<DeviceIo> MakeDisks(MachineState& state, std::shared_ptr<SanModel> model,

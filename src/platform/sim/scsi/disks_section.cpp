@@ -36,6 +36,22 @@ std::string KeyText(uint64_t key) {
   return text;
 }
 
+bool ReadAttentions(const Json& section, PrState* pr) {
+  if (!section.is_object()) return false;
+  for (const auto& [nexus, list] : section.items()) {
+    if (!list.is_array() || list.empty()) return false;
+    PendingAttentions pending{nexus, {}};
+    for (const auto& text : list) {
+      if (!text.is_string()) return false;
+      const std::optional<uint16_t> code = AttentionOfText(text.get<std::string>());
+      if (!code) return false;
+      pending.codes.push_back(*code);
+    }
+    pr->unitAttentions.push_back(std::move(pending));
+  }
+  return true;
+}
+
 bool ReadReservations(const Json& section, PrState* pr) {
   if (!section.is_object()) return false;
   if (section.contains("generation")) {
@@ -63,7 +79,7 @@ bool ReadReservations(const Json& section, PrState* pr) {
     }
     pr->reservation = PrReservation{r["holder"].get<std::string>(), *type};
   }
-  return true;
+  return !section.contains("unitAttentions") || ReadAttentions(section["unitAttentions"], pr);
 }
 
 Json WriteReservations(const PrState& pr) {
@@ -74,11 +90,24 @@ Json WriteReservations(const PrState& pr) {
   if (pr.reservation) {
     section["reservation"] = {{"holder", pr.reservation->holder}, {"type", pr.reservation->type}};
   }
+  if (!pr.unitAttentions.empty()) {
+    Json attentions = Json::object();
+    for (const auto& pending : pr.unitAttentions) {
+      Json codes = Json::array();
+      for (uint16_t code : pending.codes) codes.push_back(AttentionText(code));
+      attentions[pending.nexus] = std::move(codes);
+    }
+    section["unitAttentions"] = std::move(attentions);
+  }
   return section;
 }
 
 bool ReadEntry(const Json& entry, DiskSettings* settings) {
   if (!entry.is_object()) return false;
+  if (entry.contains("reportsFullTransfer")) {
+    if (!entry["reportsFullTransfer"].is_boolean()) return false;
+    settings->reportsFullTransfer = entry["reportsFullTransfer"].get<bool>();
+  }
   if (entry.contains("inquiry")) {
     const Json& inquiry = entry["inquiry"];
     if (!inquiry.is_object() || !ReadByte(inquiry, "pageCode", &settings->pageCode) ||
@@ -128,18 +157,33 @@ void ApplyInquiryOverride(const DiskSettings& settings, std::vector<uint8_t>* pa
   }
 }
 
-bool ReplayReservation(Json& document, const std::string& serial, const std::string& nexus,
-                       const std::vector<uint8_t>& cdb, const std::vector<uint8_t>& dataOut) {
-  DiskSettings settings;
-  std::string error;
-  if (!ReadDiskSettings(document, serial, &settings, &error)) return false;
-  const UnitIdentity none;
-  if (!ExecuteScsi(none, settings.reservations, nexus, cdb, dataOut).changed) return true;
+void StoreReservations(Json& document, const std::string& serial, const PrState& pr) {
   if (!document.contains("disks") || !document["disks"].is_object()) {
     document["disks"] = Json::object();
   }
-  document["disks"][serial]["reservations"] = WriteReservations(settings.reservations);
-  return true;
+  Json& entry = document["disks"][serial];
+  if (!entry.is_object()) entry = Json::object();
+  entry["reservations"] = WriteReservations(pr);
+}
+
+std::string AttentionText(uint16_t code) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X/%02X", code >> 8, code & 0xFF);
+  return text;
+}
+
+std::optional<uint16_t> AttentionOfText(const std::string& text) {
+  auto digit = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  if (text.size() != 5 || text[2] != '/') return std::nullopt;
+  uint16_t code = 0;
+  for (size_t i : {0u, 1u, 3u, 4u}) {
+    const int d = digit(text[i]);
+    if (d < 0) return std::nullopt;
+    code = static_cast<uint16_t>(code << 4 | d);
+  }
+  return code;
 }
 
 }  // namespace platform::sim

@@ -18,6 +18,7 @@ namespace platform::sim {
 struct DiskSettings {
   std::optional<uint8_t> pageCode;    // byte 1 of the VPD 0x83 answer
   std::optional<uint8_t> pageLength;  // byte 3 of it; the page is cut or padded to match
+  bool reportsFullTransfer = false;   // data-in transfers report the whole buffer as moved
   PrState reservations;
 };
 
@@ -33,11 +34,13 @@ bool ReadDiskSettings(const nlohmann::ordered_json& document, const std::string&
 /// Applies the INQUIRY overrides to a device-identification page.
 void ApplyInquiryOverride(const DiskSettings& settings, std::vector<uint8_t>* page);
 
-/// Runs a PERSISTENT RESERVE OUT command (`cdb`, `dataOut`) from `nexus`
-/// on the reservation state that `document` holds for `serial`, and stores
-/// the result there. False when that state is malformed.
-bool ReplayReservation(nlohmann::ordered_json& document, const std::string& serial,
-                       const std::string& nexus, const std::vector<uint8_t>& cdb,
-                       const std::vector<uint8_t>& dataOut);
+/// Stores `pr` as the reservation state of the LUN `serial` in `document`
+/// (the "disks" section and the entry are made when missing).
+void StoreReservations(nlohmann::ordered_json& document, const std::string& serial,
+                       const PrState& pr);
+
+/// "2A/04" for a unit attention code, and back (nothing for another text).
+std::string AttentionText(uint16_t code);
+std::optional<uint16_t> AttentionOfText(const std::string& text);
 
 }  // namespace platform::sim

@@ -6,6 +6,7 @@ namespace platform::sim {
 namespace {
 
 constexpr uint8_t kIllegalRequest = 0x05;
+constexpr uint8_t kUnitAttention = 0x06;
 constexpr uint8_t kInvalidOpcode = 0x20;
 constexpr uint8_t kInvalidFieldInCdb = 0x24;
 constexpr uint8_t kParameterListLength = 0x1A;
@@ -74,6 +75,25 @@ ScsiOutcome Inquiry(const UnitIdentity& id, std::span<const uint8_t> cdb) {
   }
 }
 
+// Every registered nexus but `except` gets the unit attention `code`.
+void TellOtherRegistrants(PrState& pr, std::string_view except, uint16_t code) {
+  for (const auto& r : pr.registrations) {
+    if (r.nexus == except) continue;
+    auto it = std::find_if(pr.unitAttentions.begin(), pr.unitAttentions.end(),
+                           [&r](const PendingAttentions& p) { return p.nexus == r.nexus; });
+    if (it == pr.unitAttentions.end()) {
+      pr.unitAttentions.push_back({r.nexus, {}});
+      it = pr.unitAttentions.end() - 1;
+    }
+    // The same condition twice in a row tells nothing new.
+    if (it->codes.empty() || it->codes.back() != code) it->codes.push_back(code);
+  }
+}
+
+// Types 5 to 8 (registrants only, all registrants): releasing such a
+// reservation tells the other registrants.
+bool RegistrantsType(uint8_t type) { return type >= 5 && type <= 8; }
+
 const PrRegistration* FindRegistration(const PrState& pr, std::string_view nexus) {
   for (const auto& r : pr.registrations) {
     if (r.nexus == nexus) return &r;
@@ -130,6 +150,9 @@ ScsiOutcome RegisterIgnoringKey(PrState& pr, std::string_view nexus, uint64_t se
     // A holder that leaves releases, except while other registrants still
     // share an all-registrants reservation.
     if (wasHolder && (!AllRegistrants(pr.reservation->type) || pr.registrations.empty())) {
+      if (RegistrantsType(pr.reservation->type)) {
+        TellOtherRegistrants(pr, nexus, kReservationsReleased);
+      }
       pr.reservation.reset();
     }
   } else if (found == pr.registrations.end()) {
@@ -160,6 +183,7 @@ ScsiOutcome Reserve(PrState& pr, std::string_view nexus, uint8_t type) {
 ScsiOutcome Release(PrState& pr, std::string_view nexus, uint8_t type) {
   if (!Holds(pr, nexus)) return {};  // no reservation of ours: nothing to do
   if (pr.reservation->type != type) return Check(kIllegalRequest, kInvalidRelease, 0x04);
+  if (RegistrantsType(type)) TellOtherRegistrants(pr, nexus, kReservationsReleased);
   pr.reservation.reset();
   ScsiOutcome out;
   out.changed = true;
@@ -185,6 +209,7 @@ ScsiOutcome PrOut(PrState& pr, std::string_view nexus, std::span<const uint8_t> 
     case 0x02:
       return Release(pr, nexus, cdb[2] & 0x0F);
     case 0x03: {
+      TellOtherRegistrants(pr, nexus, kReservationsPreempted);
       pr.registrations.clear();
       pr.reservation.reset();
       ++pr.generation;
@@ -195,6 +220,35 @@ ScsiOutcome PrOut(PrState& pr, std::string_view nexus, std::span<const uint8_t> 
     default:  // REGISTER and the preempting actions are not offered
       return Check(kIllegalRequest, kInvalidFieldInCdb);
   }
+}
+
+// The oldest unit attention pending for `nexus`, taken off the list; 0
+// when there is none.
+uint16_t TakeAttention(PrState& pr, std::string_view nexus) {
+  auto it = std::find_if(pr.unitAttentions.begin(), pr.unitAttentions.end(),
+                         [nexus](const PendingAttentions& p) { return p.nexus == nexus; });
+  if (it == pr.unitAttentions.end() || it->codes.empty()) return 0;
+  const uint16_t code = it->codes.front();
+  it->codes.erase(it->codes.begin());
+  if (it->codes.empty()) pr.unitAttentions.erase(it);
+  return code;
+}
+
+bool HasAttention(const PrState& pr, std::string_view nexus) {
+  return std::any_of(pr.unitAttentions.begin(), pr.unitAttentions.end(),
+                     [nexus](const PendingAttentions& p) { return p.nexus == nexus; });
+}
+
+// REQUEST SENSE: the pending unit attention as data (and cleared), else
+// NO SENSE.
+ScsiOutcome RequestSense(PrState& pr, std::string_view nexus, std::span<const uint8_t> cdb) {
+  const uint16_t code = TakeAttention(pr, nexus);
+  ScsiOutcome out = DataIn(code == 0 ? FixedSense(0, 0, 0)
+                                     : FixedSense(kUnitAttention, static_cast<uint8_t>(code >> 8),
+                                                  static_cast<uint8_t>(code)),
+                           cdb[4]);
+  out.changed = code != 0;
+  return out;
 }
 
 }  // namespace
@@ -212,11 +266,24 @@ std::vector<uint8_t> FixedSense(uint8_t key, uint8_t asc, uint8_t ascq) {
 ScsiOutcome ExecuteScsi(const UnitIdentity& id, PrState& pr, std::string_view nexus,
                         std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut) {
   if (cdb.empty()) return Check(kIllegalRequest, kInvalidOpcode);
-  const size_t needed = cdb[0] == 0x00 || cdb[0] == 0x12 ? 6 : 10;
+  const size_t needed = cdb[0] == 0x00 || cdb[0] == 0x03 || cdb[0] == 0x12 ? 6
+                        : cdb[0] == 0xA0                                   ? 12
+                                                                           : 10;
   if (cdb.size() < needed) return Check(kIllegalRequest, kInvalidOpcode);
+  // INQUIRY and REPORT LUNS neither report nor clear a unit attention;
+  // REQUEST SENSE returns it as data.
+  if (cdb[0] != 0x12 && cdb[0] != 0xA0 && cdb[0] != 0x03 && HasAttention(pr, nexus)) {
+    const uint16_t code = TakeAttention(pr, nexus);
+    ScsiOutcome out =
+        Check(kUnitAttention, static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code));
+    out.changed = true;
+    return out;
+  }
   switch (cdb[0]) {
     case 0x00:  // TEST UNIT READY
       return {};
+    case 0x03:
+      return RequestSense(pr, nexus, cdb);
     case 0x12:
       return Inquiry(id, cdb);
     case 0x5E:

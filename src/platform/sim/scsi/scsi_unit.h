@@ -31,11 +31,24 @@ struct PrReservation {
   uint8_t type = 0;
 };
 
-/// The persistent-reservation state of one logical unit.
+/// Unit attentions waiting for one I_T nexus, oldest first, each as
+/// additional sense code << 8 | qualifier.
+struct PendingAttentions {
+  std::string nexus;
+  std::vector<uint16_t> codes;
+};
+
+/// RESERVATIONS PREEMPTED and RESERVATIONS RELEASED.
+constexpr uint16_t kReservationsPreempted = 0x2A03;
+constexpr uint16_t kReservationsReleased = 0x2A04;
+
+/// The persistent-reservation state of one logical unit, with the unit
+/// attentions its changes established.
 struct PrState {
   uint32_t generation = 0;
   std::vector<PrRegistration> registrations;
   std::optional<PrReservation> reservation;
+  std::vector<PendingAttentions> unitAttentions;  // in the order the nexuses first got one
 };
 
 /// What a unit answers with for INQUIRY.
@@ -56,7 +69,9 @@ struct ScsiOutcome {
 /// Runs one command on a unit whose identity is `id` and reservation state
 /// `pr`, received through `nexus`. `cdb` holds the CDB's bytes; `dataOut`
 /// the data the initiator sends with it. Unknown commands end in CHECK
-/// CONDITION, ILLEGAL REQUEST.
+/// CONDITION, ILLEGAL REQUEST. A unit attention pending for `nexus` is
+/// reported instead of running any command but INQUIRY, REPORT LUNS and
+/// REQUEST SENSE (which returns it as its data), and is then cleared.
 ScsiOutcome ExecuteScsi(const UnitIdentity& id, PrState& pr, std::string_view nexus,
                         std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut);
 

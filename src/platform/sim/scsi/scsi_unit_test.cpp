@@ -146,3 +146,101 @@ TEST(ScsiUnit, InquiryAnswers) {
 
 }  // namespace
 }  // namespace platform::sim
+
+namespace platform::sim {
+namespace {
+
+// "a" holds a reservation of `type`; "b" and "c" are registered too.
+Unit ThreeRegistrants(uint8_t type) {
+  Unit u;
+  u.Out("a", 0x06, 0, 0, kKeyA);
+  u.Out("b", 0x06, 0, 0, kKeyB);
+  u.Out("c", 0x06, 0, 0, kKeyB);
+  EXPECT_EQ(u.Out("a", 0x01, type, kKeyA, 0).status, kScsiGood);
+  return u;
+}
+
+std::string Pending(const PrState& pr) {
+  std::string text;
+  for (const auto& p : pr.unitAttentions) {
+    text += p.nexus + ":";
+    for (uint16_t code : p.codes) {
+      text += " " + std::to_string(code >> 8) + "/" + std::to_string(code & 0xFF);
+    }
+    text += ";";
+  }
+  return text;
+}
+
+TEST(ScsiUnit, ReservationChangesTellTheOtherRegistrants) {
+  struct Case {
+    const char* name;
+    uint8_t type;
+    const char* nexus;
+    uint8_t action;
+    uint64_t key, serviceKey;
+    const char* pending;
+  } cases[] = {
+      {"release, write exclusive", 1, "a", 0x02, kKeyA, 0, ""},
+      {"release, exclusive access", 3, "a", 0x02, kKeyA, 0, ""},
+      {"release, write exclusive, registrants only", 5, "a", 0x02, kKeyA, 0, "b: 42/4;c: 42/4;"},
+      {"release, exclusive access, registrants only", 6, "a", 0x02, kKeyA, 0,
+       "b: 42/4;c: 42/4;"},
+      {"release, all registrants", 7, "b", 0x02, kKeyB, 0, "a: 42/4;c: 42/4;"},
+      {"release, exclusive access, all registrants", 8, "a", 0x02, kKeyA, 0,
+       "b: 42/4;c: 42/4;"},
+      {"release by a non-holder", 6, "b", 0x02, kKeyB, 0, ""},
+      {"clear", 1, "b", 0x03, kKeyB, 0, "a: 42/3;c: 42/3;"},
+      {"holder unregisters, registrants only", 6, "a", 0x06, 0, 0, "b: 42/4;c: 42/4;"},
+      {"holder unregisters, exclusive access", 3, "a", 0x06, 0, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Unit u = ThreeRegistrants(c.type);
+    u.Out(c.nexus, c.action, c.type, c.key, c.serviceKey);
+    EXPECT_EQ(Pending(u.pr), c.pending);
+  }
+}
+
+TEST(ScsiUnit, UnitAttentionIsReportedOnceAndOnlyWhereItBelongs) {
+  Unit u = ThreeRegistrants(6);
+  u.Out("a", 0x02, 0x06, kKeyA, 0);  // b and c: RESERVATIONS RELEASED
+  u.Out("a", 0x01, 0x06, kKeyA, 0);
+  u.Out("a", 0x03, 0x00, kKeyA, 0);  // b and c: RESERVATIONS PREEMPTED too
+  const std::vector<uint8_t> tur = {0, 0, 0, 0, 0, 0};
+  const std::vector<uint8_t> inquiry = {0x12, 0, 0, 0, 36, 0};
+  const std::vector<uint8_t> sense = {0x03, 0, 0, 0, 18, 0};
+  struct Step {
+    const char* nexus;
+    const std::vector<uint8_t>* cdb;
+    uint8_t status;
+    uint8_t key, asc, ascq;  // of the sense (CHECK CONDITION) or the sense data (REQUEST SENSE)
+  } steps[] = {
+      {"a", &tur, kScsiGood, 0, 0, 0},                      // the one who cleared has none
+      {"b", &inquiry, kScsiGood, 0, 0, 0},                  // INQUIRY neither reports nor clears
+      {"b", &tur, kScsiCheckCondition, 6, 0x2A, 4},         // oldest first, not executed
+      {"b", &tur, kScsiCheckCondition, 6, 0x2A, 3},
+      {"b", &tur, kScsiGood, 0, 0, 0},
+      {"c", &sense, kScsiGood, 6, 0x2A, 4},                 // REQUEST SENSE returns it as data
+      {"c", &sense, kScsiGood, 6, 0x2A, 3},
+      {"c", &sense, kScsiGood, 0, 0, 0},                    // then NO SENSE
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(std::string(s.nexus) + " " + std::to_string((*s.cdb)[0]));
+    const ScsiOutcome out = ExecuteScsi(u.id, u.pr, s.nexus, *s.cdb, {});
+    EXPECT_EQ(out.status, s.status);
+    const std::vector<uint8_t>& senseBytes = s.cdb == &sense ? out.dataIn : out.sense;
+    if (s.status == kScsiCheckCondition || s.cdb == &sense) {
+      ASSERT_EQ(senseBytes.size(), 18u);
+      EXPECT_EQ((std::vector<int>{senseBytes[2], senseBytes[12], senseBytes[13]}),
+                (std::vector<int>{s.key, s.asc, s.ascq}));
+    }
+    if (s.cdb == &tur && s.status == kScsiCheckCondition) {
+      EXPECT_TRUE(out.changed);
+    }
+  }
+  EXPECT_TRUE(u.pr.unitAttentions.empty());
+}
+
+}  // namespace
+}  // namespace platform::sim
