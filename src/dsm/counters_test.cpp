@@ -31,6 +31,20 @@ TEST_F(ClearCountersTest, ReportsFailureOfAnyDevice) {
        },
        1,
        " Clear all counters: Failed"},
+      {"methods not supported",
+       {},
+       [](FakeServices& w) {
+         w.faults->openEnum[L"ORNDSM_WMI_METHODS"] = status::kWbemNotSupported;
+       },
+       0,
+       " Clear all counters: OK"},
+      {"Next not supported",
+       {0, 0},
+       [](FakeServices& w) {
+         w.faults->next[L"ORNDSM_WMI_METHODS"] = {1, status::kWbemNotSupported};
+       },
+       1,
+       " Clear all counters: Failed"},
       {"enumeration breaks off",
        {0, 0},
        [](FakeServices& w) {

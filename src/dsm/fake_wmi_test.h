@@ -352,7 +352,7 @@ inline SentPolicy DecodePolicy(const ExecCall& call) {
   sent.count = int32_t(Typed(lb, L"DSMPathCount", kI4, 0).integer);
   sent.failBack = int32_t(Typed(lb, L"FailBack", kI4, 0).integer);
   for (const ObjectPtr& path : TypedObjects(lb, L"DSM_Paths")) {
-    EXPECT_EQ(Typed(path, L"Reserved", kI4, 0).integer, 0);
+    EXPECT_EQ(Typed(path, L"Reserved", wmi::vt::kBstr, 0).text, L"0");  // a uint64
     sent.paths.push_back({Typed(path, L"DsmPathId", wmi::vt::kBstr, 0).text,
                           int32_t(Typed(path, L"PathWeight", kI4, 0).integer),
                           int32_t(Typed(path, L"PrimaryPath", kI4, 0).integer)});

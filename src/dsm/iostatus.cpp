@@ -19,12 +19,12 @@ bool AsksForRescan(std::string_view word) {
   return true;
 }
 
-std::string TableRow(const PathPerf& record, const std::vector<PathDescriptor>& descriptors) {
+std::string TableRow(const PathPerf& record, const IoStatusJoin& join) {
   uint32_t ioCounter = record.NumberReads + record.NumberWrites;
   char head[96];
   std::snprintf(head, sizeof head, " %08" PRIx64 "  %-14" PRIu32 "%-12" PRIu32 "%-8" PRId32,
-                PathIdOfKey(record.ScsiAddressKey, descriptors), record.PendingIOs, ioCounter,
-                DriveOfKey(record.SerialNumber, DiskNameList().drives));
+                join.PathIdOfKey(record.ScsiAddressKey), record.PendingIOs, ioCounter,
+                join.DriveOfKey(record.SerialNumber));
   std::string row = head + record.SerialNumber;
   if (record.SerialNumber.size() < 14) row.append(14 - record.SerialNumber.size(), ' ');
   return row + record.State;
@@ -37,20 +37,26 @@ DiskNames& DiskNameList() {
   return names;
 }
 
-uint64_t PathIdOfKey(const std::string& scsiAddressKey,
-                     const std::vector<PathDescriptor>& descriptors) {
+IoStatusJoin::IoStatusJoin(const std::vector<PathDescriptor>& descriptors,
+                           const std::vector<scsi::DriveIdentity>& drives) {
+  pathIdByKey_.reserve(descriptors.size());
   for (const PathDescriptor& descriptor : descriptors) {
-    if (descriptor.ScsiAddressKey == scsiAddressKey) return descriptor.PathIdentifier;
+    pathIdByKey_.try_emplace(descriptor.ScsiAddressKey, descriptor.PathIdentifier);
   }
-  return 0;
+  driveBySerial_.reserve(drives.size());
+  for (const scsi::DriveIdentity& drive : drives) {
+    driveBySerial_.try_emplace(drive.Identifier, drive.Number);
+  }
 }
 
-int32_t DriveOfKey(const std::string& serialNumber,
-                   const std::vector<scsi::DriveIdentity>& drives) {
-  for (const scsi::DriveIdentity& drive : drives) {
-    if (drive.Identifier == serialNumber) return drive.Number;
-  }
-  return -1;
+uint64_t IoStatusJoin::PathIdOfKey(const std::string& scsiAddressKey) const {
+  auto hit = pathIdByKey_.find(scsiAddressKey);
+  return hit == pathIdByKey_.end() ? 0 : hit->second;
+}
+
+int32_t IoStatusJoin::DriveOfKey(const std::string& serialNumber) const {
+  auto hit = driveBySerial_.find(serialNumber);
+  return hit == driveBySerial_.end() ? -1 : hit->second;
 }
 
 int ShowIoStatus(platform::Output& out, int count, const char* const* words) {
@@ -69,7 +75,8 @@ int ShowIoStatus(platform::Output& out, int count, const char* const* words) {
   out.Line("");
   out.Line(" PathId    PendingIOs    IOCounter   Device  SerialNumber  Status  ");
   out.Line(" " + std::string(66, '-'));
-  for (const PathPerf& record : perf) out.Line(TableRow(record, descriptors));
+  const IoStatusJoin join(descriptors, names.drives);
+  for (const PathPerf& record : perf) out.Line(TableRow(record, join));
   out.Line("");
   return 0;
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <tuple>
+
 #include "dsm/commands.h"
 #include "dsm/fake_wmi_test.h"
 #include "dsm/properties.h"
@@ -184,6 +187,45 @@ TEST_F(ListingTest, PathWithoutRecordsEndsItsDeviceOnly) {
   EXPECT_EQ(ListPaths(out_, std::nullopt, ""), 0);
   EXPECT_EQ(out_.Text().rfind("Error occured!\n", 0), 0u);
   EXPECT_EQ(PrintedIds(out_.Text()), (std::vector<std::string>{"0000002A", "123456789"}));
+}
+
+// Windows refuses to enumerate a driver's data block that has no instance
+// (WBEM_E_NOT_SUPPORTED). Every command then does what it does when the
+// block enumerates as empty, whichever block it is.
+TEST_F(ListingTest, RefusedDriverBlocksActLikeEmptyOnes) {
+  struct Command {
+    const char* name;
+    std::function<int(platform::Output&)> run;
+  } commands[] = {
+      {"devinfo", [](platform::Output& o) { return ListDevices(o); }},
+      {"pathinfo", [](platform::Output& o) { return ListPaths(o, std::nullopt, ""); }},
+      {"pathinfo hba", [](platform::Output& o) { return ListPaths(o, "hba", "2100001B32000001"); }},
+      {"devinfo sn", [](platform::Output& o) { return DevinfoSetOne(o, "0123ABCD-02", "Dyn"); }},
+      {"devinfo all", [](platform::Output& o) { return DevinfoSetAll(o, "RoundRobin"); }},
+      {"pathinfo state",
+       [](platform::Output& o) { return SetAdapterPathState(o, "2100001B32000002", "standby"); }},
+      {"primary", [](platform::Output& o) { return SetPathRole(o, 0x1b, true); }},
+      {"weight", [](platform::Output& o) { return SetPathWeight(o, 0x2a, 3); }},
+      {"clear", [](platform::Output& o) { return ClearCounters(o); }},
+  };
+  const wchar_t* blocks[] = {L"ORNDSM_QueryLBPolicy", L"ORNDSM_PERFINFO", L"MPIO_GET_DESCRIPTOR",
+                             L"ORNDSM_WMI_METHODS", L"DSM_LB_Operations"};
+  for (const wchar_t* block : blocks) {
+    for (const Command& command : commands) {
+      auto outcome = [&](bool refuse) {
+        wmi_ = std::make_shared<FakeServices>();
+        WmiServices() = wmi_;
+        InstallThree();
+        wmi_->instances[block].clear();
+        if (refuse) wmi_->faults->openEnum[block] = status::kWbemNotSupported;
+        out_.Clear();
+        int result = command.run(out_);
+        return std::make_tuple(result, out_.Text(), wmi_->calls.size());
+      };
+      EXPECT_EQ(outcome(true), outcome(false))
+          << command.name << " with " << platform::ToConsoleText(block);
+    }
+  }
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ HResult BuildPathArray(const LbPolicyBlock& block, const std::vector<DsmPathEntr
     HResult hr = SpawnFrom(*pathClass, &element);
     if (platform::Succeeded(hr)) {
       hr = PutFields(*element, {{L"DsmPathId", Value::Bstr(DecimalText(entry.DsmPathId))},
-                                {L"Reserved", Value::I4(0)},
+                                {L"Reserved", Value::Bstr(DecimalText(entry.Reserved))},
                                 {L"PathWeight", Value::I4(weight)},
                                 {L"PrimaryPath", Value::I4(primary)}});
     }

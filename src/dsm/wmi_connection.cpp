@@ -14,6 +14,30 @@ using platform::Failed;
 
 constexpr std::wstring_view kMethodClass = L"ORNDSM_WMI_METHODS";
 
+// What a driver's data block without any instance enumerates as: Windows
+// refuses to enumerate such a block (WBEM_E_NOT_SUPPORTED) where a class
+// of no instances gives an empty list, and the commands mean the same.
+class NoInstances : public wmi::Enumerator {
+ public:
+  HResult Next(int32_t, ObjectPtr* object, uint32_t* returned) override {
+    object->reset();
+    *returned = 0;
+    return platform::status::kWbemSFalse;
+  }
+  HResult QueryBlanket(uint32_t* authnLevel, uint32_t* impLevel) override {
+    *authnLevel = blanket_.authnLevel;
+    *impLevel = blanket_.impLevel;
+    return platform::status::kOk;
+  }
+  HResult SetBlanket(const wmi::Blanket& blanket) override {
+    blanket_ = blanket;
+    return platform::status::kOk;
+  }
+
+ private:
+  wmi::Blanket blanket_;
+};
+
 // "<message>0x<code>" with the code as unsigned 32-bit lower-case hex.
 void ReportFailure(platform::Output& out, std::string_view message, HResult hr) {
   char code[16];
@@ -81,7 +105,14 @@ int ConnectWmi(platform::Output& out) {
 HResult OpenEnumeration(std::wstring_view className, EnumeratorPtr* enumerator) {
   // Reached before a connection only by a bug; fail instead of crashing.
   if (!WmiServices()) return platform::status::kFail;
-  return WmiServices()->CreateInstanceEnum(className, wmi::kFlagShallow, enumerator);
+  HResult hr = WmiServices()->CreateInstanceEnum(className, wmi::kFlagShallow, enumerator);
+  // Only the refusal of the enumeration itself stands for "no instance"; a
+  // failing Next later stays a failure.
+  if (hr == platform::status::kWbemNotSupported) {
+    *enumerator = std::make_shared<NoInstances>();
+    return platform::status::kOk;
+  }
+  return hr;
 }
 
 HResult EnumerateInstances(std::wstring_view className,

@@ -25,7 +25,9 @@ platform::wmi::ServicesPtr& WmiServices();
 /// one failure message on `out`.
 int ConnectWmi(platform::Output& out);
 
-/// A shallow instance enumerator of `className` on WmiServices.
+/// A shallow instance enumerator of `className` on WmiServices. A class
+/// whose enumeration is refused with WBEM_E_NOT_SUPPORTED (a driver's data
+/// block that has no instance) gives an empty enumerator and 0.
 HResult OpenEnumeration(std::wstring_view className, EnumeratorPtr* enumerator);
 
 /// Hands each instance of `className` to `visitor`, one at a time, until

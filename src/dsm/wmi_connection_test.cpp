@@ -267,11 +267,15 @@ TEST_F(WmiConnectionTest, EnumerateInstancesVisitsUntilTheEnumerationEnds) {
     std::vector<std::wstring> objects;
     HResult end;
     HResult createResult;
+    HResult result;
   } cases[] = {
-      {{L"a", L"b", L"c"}, status::kWbemSFalse, status::kOk},
-      {{}, status::kWbemSFalse, status::kOk},
-      {{L"a"}, status::kWbemTransportFailure, status::kOk},  // a failing Next ends it too
-      {{L"a"}, status::kOk, status::kWbemInvalidClass},
+      {{L"a", L"b", L"c"}, status::kWbemSFalse, status::kOk, status::kOk},
+      {{}, status::kWbemSFalse, status::kOk, status::kOk},
+      {{L"a"}, status::kWbemTransportFailure, status::kOk, status::kOk},  // ends it too
+      {{L"a"}, status::kOk, status::kWbemInvalidClass, status::kWbemInvalidClass},
+      // A driver's block without instances: an empty walk, not a failure.
+      {{L"a"}, status::kOk, status::kWbemNotSupported, status::kOk},
+      {{L"a"}, status::kWbemNotSupported, status::kOk, status::kOk},
   };
   platform::StringOutput out;
   ASSERT_EQ(ConnectWmi(out), 0);
@@ -287,7 +291,7 @@ TEST_F(WmiConnectionTest, EnumerateInstancesVisitsUntilTheEnumerationEnds) {
     HResult hr = EnumerateInstances(L"ORNDSM_PERFINFO", [&](const ObjectPtr& object) {
       visited.push_back(static_cast<const FakeObject&>(*object).name);
     });
-    EXPECT_EQ(hr, c.createResult);
+    EXPECT_EQ(hr, c.result);
     EXPECT_EQ(machine.runtime.log.back(), "enum ORNDSM_PERFINFO 1");
     if (platform::Failed(c.createResult)) {
       EXPECT_TRUE(visited.empty());
@@ -297,6 +301,25 @@ TEST_F(WmiConnectionTest, EnumerateInstancesVisitsUntilTheEnumerationEnds) {
       EXPECT_EQ(enumerator->calls, static_cast<int>(c.objects.size()) + 1);
     }
   }
+}
+
+// The stand-in for a refused enumeration reads like an empty one to every
+// caller that walks it by hand.
+TEST_F(WmiConnectionTest, NotSupportedOpensAnEmptyEnumeration) {
+  platform::StringOutput out;
+  ASSERT_EQ(ConnectWmi(out), 0);
+  Services().enumerator = nullptr;
+  Services().enumResult = status::kWbemNotSupported;
+  EnumeratorPtr enumerator;
+  ASSERT_EQ(OpenEnumeration(L"ORNDSM_WMI_METHODS", &enumerator), status::kOk);
+  ASSERT_NE(enumerator, nullptr);
+  ObjectPtr object = std::make_shared<FakeObject>(L"stale");
+  uint32_t returned = 7;
+  EXPECT_EQ(enumerator->Next(wmi::kInfinite, &object, &returned), status::kWbemSFalse);
+  EXPECT_EQ(returned, 0u);
+  EXPECT_EQ(object, nullptr);
+  Services().enumResult = status::kWbemInvalidClass;
+  EXPECT_EQ(OpenEnumeration(L"ORNDSM_WMI_METHODS", &enumerator), status::kWbemInvalidClass);
 }
 
 TEST(MethodObjectPathTest, DoublesBackslashes) {

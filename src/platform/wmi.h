@@ -64,10 +64,10 @@ constexpr int32_t kArray = 0x2000;
 }  // namespace cim
 
 /// Flags and constants of the WMI calls.
-constexpr int32_t kFlagShallow = 1;            // WBEM_FLAG_SHALLOW
-constexpr int32_t kFlagNonSystemOnly = 0x40;   // WBEM_FLAG_NONSYSTEM_ONLY
-constexpr int32_t kFlagSendStatus = 128;       // WBEM_FLAG_SEND_STATUS
-constexpr int32_t kInfinite = -1;              // WBEM_INFINITE
+constexpr int32_t kFlagShallow = 1;           // WBEM_FLAG_SHALLOW
+constexpr int32_t kFlagNonSystemOnly = 0x40;  // WBEM_FLAG_NONSYSTEM_ONLY
+constexpr int32_t kFlagSendStatus = 128;      // WBEM_FLAG_SEND_STATUS
+constexpr int32_t kInfinite = -1;             // WBEM_INFINITE
 
 class Object;
 class Enumerator;
@@ -122,9 +122,11 @@ class Object {
   /// __SERVER, __RELPATH, __GENUS, ...) included. `cimType` may be null.
   /// kWbemNotFound when the object has no such property.
   virtual HResult Get(std::wstring_view name, Value* value, int32_t* cimType) const = 0;
-  /// Sets a property. A class that defines the property may refuse a value
-  /// of the wrong kind with kWbemTypeMismatch; an instance of a class that
-  /// lacks it gives kWbemNotFound, a parameter object adds it.
+  /// Sets a property. The value is converted to the property's standard
+  /// VARIANT type (a uint64 to decimal text, a uint32 to VT_I4, ...), and
+  /// one that cannot be converted is refused with kWbemTypeMismatch; an
+  /// instance of a class that lacks it gives kWbemNotFound, a parameter
+  /// object adds it.
   virtual HResult Put(std::wstring_view name, const Value& value, int32_t cimType) = 0;
   /// Property names in definition order; with kFlagNonSystemOnly the
   /// names beginning with "__" are left out.

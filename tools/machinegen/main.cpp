@@ -7,11 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -158,7 +157,7 @@ Json Generate(const Options& o) {
     controllers.push_back(Json{{"wwpn", Hex(0x50060E8007C30000ULL + c * 0x10ULL, 16)}});
   }
   static constexpr const char* kPolicies[] = {"FailOver", "RoundRobin", "RoundRobinSubset",
-                                              "Dynlqd", "Weighted", "LeastBlocks"};
+                                              "Dynlqd",   "Weighted",   "LeastBlocks"};
   for (uint32_t l = 0; l < o.luns; ++l) {
     const uint32_t policy = l % 6 + 1;
     Json paths = Json::array();
@@ -170,10 +169,16 @@ Json Generate(const Options& o) {
                         {"disk", l + 1},
                         {"paths", std::move(paths)}});
   }
+  // The DSM's parameter key, as an installed DSM has it, so that pgr and
+  // set find their settings.
+  Json parameters = {{"DsmUsePersistentReservation", {{"type", "REG_DWORD"}, {"value", 0}}}};
   return Json{{"san",
                {{"adapters", std::move(adapters)},
                 {"controllers", std::move(controllers)},
-                {"luns", std::move(luns)}}}};
+                {"luns", std::move(luns)}}},
+              {"registry",
+               {{"HKLM\\SYSTEM\\CurrentControlSet\\Services\\TEVDSM\\DsmParameters",
+                 std::move(parameters)}}}};
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ void DerivedPerLun(Namespace& ns, const wchar_t* className, std::shared_ptr<SanM
                    std::span<const Field> fields) {
   const Namespace* space = &ns;
   ns.SetProvider(className, [space, className, model, fields] {
+    if (model->luns.empty()) return InstanceList::Refused();  // a data block without instance
     return InstanceList(model->luns.size(), [space, className, model, fields](size_t index) {
       auto view = std::make_shared<const LunView>(LunView{space, model, model->luns[index]});
       return Derive(className, fields, LunPart{std::move(view), 0});

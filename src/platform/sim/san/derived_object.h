@@ -68,6 +68,7 @@ wmi::Value DerivePerPath(std::wstring_view className, std::span<const Field> fie
 
 /// Registers a provider of one `className` instance per LUN, computed by
 /// `fields` from a view of the LUN taken when the instance is fetched.
+/// Without a LUN its enumeration is refused with WBEM_E_NOT_SUPPORTED.
 void DerivedPerLun(Namespace& ns, const wchar_t* className, std::shared_ptr<SanModel> model,
                    std::span<const Field> fields);
 

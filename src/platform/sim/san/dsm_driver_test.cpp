@@ -113,7 +113,8 @@ struct Machine {
   SanLun& Lun(size_t i) { return model->luns[i]; }
 };
 
-/// Stores a value without Put's checks, as a caller of another kind could.
+/// Stores a value without Put's conversion: a value of the wrong VARIANT
+/// type reaches the driver only so, since Put converts or refuses it.
 void Force(const ObjectPtr& object, const wchar_t* name, Value value) {
   static_cast<SimObject*>(object.get())->Set(name, std::move(value), 0);
 }
@@ -161,17 +162,16 @@ TEST(DsmDriver, SetLoadBalancePolicyRefusesMalformedInput) {
     std::function<void(Machine&, ObjectPtr& in, const ObjectPtr& body)> change;
   };
   const Case cases[] = {
-      {"version 1", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         b->Put(L"Version", Value::I4(1), 0);
-       }},
+      {"version 1",
+       [](Machine&, ObjectPtr&, const ObjectPtr& b) { b->Put(L"Version", Value::I4(1), 0); }},
       {"count differs from the array",
        [](Machine&, ObjectPtr&, const ObjectPtr& b) { b->Put(L"DSMPathCount", Value::I4(3), 0); }},
       {"count and array differ from the LUN",
        [](Machine&, ObjectPtr&, const ObjectPtr& b) {
          b->Put(L"DSMPathCount", Value::I4(3), 0);
-         Machine::PutObjects(b, L"DSM_Paths", {Element(b, L"DSM_Paths", 0),
-                                               Element(b, L"DSM_Paths", 1),
-                                               Element(b, L"DSM_Paths", 2)});
+         Machine::PutObjects(b, L"DSM_Paths",
+                             {Element(b, L"DSM_Paths", 0), Element(b, L"DSM_Paths", 1),
+                              Element(b, L"DSM_Paths", 2)});
        }},
       {"path of another LUN",
        [](Machine& m, ObjectPtr&, const ObjectPtr& b) {
@@ -183,48 +183,51 @@ TEST(DsmDriver, SetLoadBalancePolicyRefusesMalformedInput) {
          Element(b, L"DSM_Paths", 0)
              ->Put(L"DsmPathId", Value::Bstr(std::to_wstring(m.Lun(2).paths[1].id)), 0);
        }},
-      {"path id as a number", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         Element(b, L"DSM_Paths", 0)->Put(L"DsmPathId", Value::I4(0x77020003), 0);
+      {"path id as a number",
+       [](Machine&, ObjectPtr&, const ObjectPtr& b) {
+         Force(Element(b, L"DSM_Paths", 0), L"DsmPathId", Value::I4(0x77020003));
        }},
-      {"path id not decimal", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         Element(b, L"DSM_Paths", 0)->Put(L"DsmPathId", Value::Bstr(L"0x77020003"), 0);
+      {"path id not decimal",
+       [](Machine&, ObjectPtr&, const ObjectPtr& b) {
+         Force(Element(b, L"DSM_Paths", 0), L"DsmPathId", Value::Bstr(L"0x77020003"));
        }},
-      {"path id beyond 64 bits", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         Element(b, L"DSM_Paths", 0)->Put(L"DsmPathId", Value::Bstr(L"18446744073709551616"), 0);
+      {"path id beyond 64 bits",
+       [](Machine&, ObjectPtr&, const ObjectPtr& b) {
+         Force(Element(b, L"DSM_Paths", 0), L"DsmPathId", Value::Bstr(L"18446744073709551616"));
        }},
-      {"weight as text", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         Element(b, L"DSM_Paths", 2)->Put(L"PathWeight", Value::Bstr(L"5"), 0);
+      {"weight as text",
+       [](Machine&, ObjectPtr&, const ObjectPtr& b) {
+         Force(Element(b, L"DSM_Paths", 2), L"PathWeight", Value::Bstr(L"5"));
        }},
-      {"primary missing", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
+      {"primary missing",
+       [](Machine&, ObjectPtr&, const ObjectPtr& b) {
          Element(b, L"DSM_Paths", 2)->Put(L"PrimaryPath", Value::Null(), 0);
        }},
       {"null element",
        [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         Machine::PutObjects(b, L"DSM_Paths", {Element(b, L"DSM_Paths", 0),
-                                               Element(b, L"DSM_Paths", 1),
-                                               Element(b, L"DSM_Paths", 2), nullptr});
+         Machine::PutObjects(b, L"DSM_Paths",
+                             {Element(b, L"DSM_Paths", 0), Element(b, L"DSM_Paths", 1),
+                              Element(b, L"DSM_Paths", 2), nullptr});
        }},
       {"paths not an array",
        [](Machine&, ObjectPtr&, const ObjectPtr& b) { Force(b, L"DSM_Paths", Value::I4(4)); }},
       {"element of another class",
        [](Machine& m, ObjectPtr&, const ObjectPtr& b) {
-         Machine::PutObjects(b, L"DSM_Paths", {Element(b, L"DSM_Paths", 0),
-                                               Element(b, L"DSM_Paths", 1),
-                                               Element(b, L"DSM_Paths", 2),
-                                               m.Spawn(L"MPIO_DSM_PathStatus")});
+         Machine::PutObjects(b, L"DSM_Paths",
+                             {Element(b, L"DSM_Paths", 0), Element(b, L"DSM_Paths", 1),
+                              Element(b, L"DSM_Paths", 2), m.Spawn(L"MPIO_DSM_PathStatus")});
        }},
-      {"policy 9", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         b->Put(L"LoadBalancePolicy", Value::I4(9), 0);
-       }},
-      {"fail-back 0", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         b->Put(L"FailBack", Value::I4(0), 0);
-       }},
-      {"version as text", [](Machine&, ObjectPtr&, const ObjectPtr& b) {
-         b->Put(L"Version", Value::Bstr(L"394544"), 0);
-       }},
+      {"policy 9", [](Machine&, ObjectPtr&,
+                      const ObjectPtr& b) { b->Put(L"LoadBalancePolicy", Value::I4(9), 0); }},
+      {"fail-back 0",
+       [](Machine&, ObjectPtr&, const ObjectPtr& b) { b->Put(L"FailBack", Value::I4(0), 0); }},
+      {"version as text", [](Machine&, ObjectPtr&,
+                             const ObjectPtr& b) { Force(b, L"Version", Value::Bstr(L"394544")); }},
       {"no input object", [](Machine&, ObjectPtr& in, const ObjectPtr&) { in.reset(); }},
       {"policy not an object",
-       [](Machine&, ObjectPtr& in, const ObjectPtr&) { Force(in, L"LoadBalancePolicy", Value::I4(1)); }},
+       [](Machine&, ObjectPtr& in, const ObjectPtr&) {
+         Force(in, L"LoadBalancePolicy", Value::I4(1));
+       }},
   };
   for (const Case& c : cases) {
     Machine m;
@@ -276,13 +279,19 @@ TEST(DsmDriver, SetPathStatusRefusesMalformedInput) {
       {"unknown path id", {0x12345}, 5, nullptr},
       {"state 3", {}, 3, nullptr},
       {"version 2", {}, 5, [](const ObjectPtr& b) { b->Put(L"Version", Value::I4(2), 0); }},
-      {"count too high", {}, 5,
+      {"count too high",
+       {},
+       5,
        [](const ObjectPtr& b) { b->Put(L"DSMPathStatusCount", Value::I4(3), 0); }},
-      {"state as text", {}, 5,
+      {"state as text",
+       {},
+       5,
        [](const ObjectPtr& b) {
-         Element(b, L"DSM_PathStatus", 0)->Put(L"PathStatus", Value::Bstr(L"5"), 0);
+         Force(Element(b, L"DSM_PathStatus", 0), L"PathStatus", Value::Bstr(L"5"));
        }},
-      {"array missing", {}, 5,
+      {"array missing",
+       {},
+       5,
        [](const ObjectPtr& b) { b->Put(L"DSM_PathStatus", Value::Null(), 0); }},
   };
   for (const Case& c : cases) {
@@ -315,9 +324,9 @@ TEST(DsmDriver, ClearCountersZeroesOneLun) {
 }
 
 TEST(DsmDriver, MethodsChangeTheFileWrittenBack) {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("san_edits_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                     ".json");
+  const auto path =
+      std::filesystem::temp_directory_path() /
+      ("san_edits_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".json");
   Json document = DemoMachine();
   document["san"]["luns"][3]["paths"][2].erase("id");  // its id is derived then
   std::ofstream(path) << document.dump(2);

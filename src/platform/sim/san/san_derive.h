@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/sim/wmi/repository.h"
 #include "platform/sim/san/san_model.h"
+#include "platform/sim/wmi/repository.h"
 #include "platform/wmi.h"
 
 namespace platform::sim::san_derive {
@@ -98,12 +98,14 @@ inline wmi::ObjectPtr DataBlock(const Namespace& ns, const wchar_t* className,
 }
 
 /// Registers a provider that makes one instance per LUN with
-/// `perLun(ns, model, lun)` when it is fetched.
+/// `perLun(ns, model, lun)` when it is fetched; without a LUN the block
+/// has no instance and its enumeration is refused (WBEM_E_NOT_SUPPORTED).
 template <typename PerLun>
 void PerLunProvider(Namespace& ns, const wchar_t* className, std::shared_ptr<SanModel> model,
                     PerLun perLun) {
   const Namespace* space = &ns;
   ns.SetProvider(className, [space, model, perLun]() {
+    if (model->luns.empty()) return InstanceList::Refused();  // a data block without instance
     return InstanceList(model->luns.size(), [space, model, perLun](size_t index) {
       return perLun(*space, *model, model->luns[index]);
     });

@@ -45,6 +45,12 @@ InstanceList::InstanceList(std::shared_ptr<const std::vector<wmi::ObjectPtr>> ob
     : count_(objects->size()),
       make_([objects = std::move(objects)](size_t index) { return (*objects)[index]; }) {}
 
+InstanceList InstanceList::Refused() {
+  InstanceList list;
+  list.refused_ = true;
+  return list;
+}
+
 std::vector<wmi::ObjectPtr> InstanceList::All() const {
   std::vector<wmi::ObjectPtr> objects;
   objects.reserve(count_);

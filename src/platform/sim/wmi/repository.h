@@ -65,8 +65,14 @@ class InstanceList {
       : count_(count), make_(std::move(make)) {}
   /// Fixed objects, handed out as they are.
   explicit InstanceList(std::shared_ptr<const std::vector<wmi::ObjectPtr>> objects);
+  /// No instance, and an enumeration that is refused with
+  /// WBEM_E_NOT_SUPPORTED, as Windows answers for a driver's data block
+  /// that has no instance.
+  static InstanceList Refused();
 
   size_t Size() const { return count_; }
+  /// True for a Refused() list.
+  bool IsRefused() const { return refused_; }
   /// The instance at `index` (below Size()).
   wmi::ObjectPtr At(size_t index) const { return make_(index); }
   /// Every instance, made now.
@@ -75,6 +81,7 @@ class InstanceList {
  private:
   size_t count_ = 0;
   std::function<wmi::ObjectPtr(size_t)> make_;
+  bool refused_ = false;
 };
 
 /// Gives the instances of a class as the machine's state has them when

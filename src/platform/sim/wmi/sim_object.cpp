@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/sim/wmi/cim_values.h"
+
 namespace platform::sim {
 namespace {
 
@@ -11,45 +13,49 @@ namespace cim = wmi::cim;
 
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b) { return SameName(a, b); }
 
-constexpr const wchar_t* kSystemNames[] = {L"__GENUS",  L"__CLASS",     L"__SUPERCLASS",
-                                           L"__DYNASTY", L"__RELPATH",  L"__PROPERTY_COUNT",
-                                           L"__DERIVATION", L"__SERVER", L"__NAMESPACE",
-                                           L"__PATH"};
+constexpr const wchar_t* kSystemNames[] = {
+    L"__GENUS",          L"__CLASS",      L"__SUPERCLASS", L"__DYNASTY",   L"__RELPATH",
+    L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER",     L"__NAMESPACE", L"__PATH"};
 
 constexpr std::wstring_view kServer = L"TOLLARD-SIM";
 
 const wchar_t* CimTypeName(int32_t type) {
   switch (type & ~cim::kArray) {
-    case cim::kSint8: return L"sint8";
-    case cim::kUint8: return L"uint8";
-    case cim::kSint16: return L"sint16";
-    case cim::kUint16: return L"uint16";
-    case cim::kSint32: return L"sint32";
-    case cim::kUint32: return L"uint32";
-    case cim::kSint64: return L"sint64";
-    case cim::kUint64: return L"uint64";
-    case cim::kReal32: return L"real32";
-    case cim::kReal64: return L"real64";
-    case cim::kBoolean: return L"boolean";
-    case cim::kString: return L"string";
-    case cim::kDatetime: return L"datetime";
-    case cim::kReference: return L"ref";
-    case cim::kChar16: return L"char16";
-    case cim::kObject: return L"object";
-    default: return L"";
+    case cim::kSint8:
+      return L"sint8";
+    case cim::kUint8:
+      return L"uint8";
+    case cim::kSint16:
+      return L"sint16";
+    case cim::kUint16:
+      return L"uint16";
+    case cim::kSint32:
+      return L"sint32";
+    case cim::kUint32:
+      return L"uint32";
+    case cim::kSint64:
+      return L"sint64";
+    case cim::kUint64:
+      return L"uint64";
+    case cim::kReal32:
+      return L"real32";
+    case cim::kReal64:
+      return L"real64";
+    case cim::kBoolean:
+      return L"boolean";
+    case cim::kString:
+      return L"string";
+    case cim::kDatetime:
+      return L"datetime";
+    case cim::kReference:
+      return L"ref";
+    case cim::kChar16:
+      return L"char16";
+    case cim::kObject:
+      return L"object";
+    default:
+      return L"";
   }
-}
-
-// A loose version of WMI's own check: objects go only into object
-// properties, and object properties take nothing else.
-bool Compatible(const Value& value, int32_t cimType) {
-  if (value.IsNull()) return true;
-  const bool wantsArray = (cimType & cim::kArray) != 0;
-  if (wantsArray != value.IsArray()) return false;
-  const bool wantsObject = (cimType & ~cim::kArray) == cim::kObject;
-  const uint16_t type = value.IsArray() ? value.ElementType() : value.type;
-  const bool isObject = type == vt::kUnknown || type == vt::kDispatch;
-  return wantsObject == isObject;
 }
 
 }  // namespace
@@ -155,10 +161,9 @@ bool SimObject::SystemProperty(std::wstring_view name, Value* value, int32_t* ci
   } else if (EqualsNoCase(name, L"__NAMESPACE")) {
     *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(*namespace_);
   } else if (EqualsNoCase(name, L"__PATH")) {
-    *value = kind_ == Kind::kParameters
-                 ? Value::Null()
-                 : Value::Bstr(L"\\\\" + std::wstring(kServer) + L"\\" + *namespace_ + L":" +
-                               RelativePath());
+    *value = kind_ == Kind::kParameters ? Value::Null()
+                                        : Value::Bstr(L"\\\\" + std::wstring(kServer) + L"\\" +
+                                                      *namespace_ + L":" + RelativePath());
   } else {
     return false;
   }
@@ -184,8 +189,10 @@ HResult SimObject::Put(std::wstring_view name, const Value& value, int32_t cimTy
   const PropertyDef* def = def_->FindProperty(name);
   if (def == nullptr) return status::kWbemNotFound;
   if (cimType != 0 && cimType != def->cimType) return status::kWbemTypeMismatch;
-  if (!Compatible(value, def->cimType)) return status::kWbemTypeMismatch;
-  Set(def->name, value, def->cimType);
+  // Stored as WMI holds it, so a Get hands out the type's standard VARIANT.
+  Value stored;
+  if (HResult hr = CoerceForPut(value, def->cimType, &stored); hr != status::kOk) return hr;
+  Set(def->name, std::move(stored), def->cimType);
   return status::kOk;
 }
 
@@ -228,9 +235,8 @@ HResult SimObject::GetMethod(std::wstring_view name, wmi::ObjectPtr* inSignature
   if (method == nullptr) return status::kWbemNotFound;
   inSignature->reset();
   if (!method->in.empty()) {
-    *inSignature = std::make_shared<SimObject>(Kind::kParameters,
-                                               ParameterClass(L"__PARAMETERS", method->in),
-                                               namespace_, faults_);
+    *inSignature = std::make_shared<SimObject>(
+        Kind::kParameters, ParameterClass(L"__PARAMETERS", method->in), namespace_, faults_);
   }
   return status::kOk;
 }
@@ -259,13 +265,24 @@ std::shared_ptr<const ClassDef> ParameterClass(std::wstring_view name,
 
 std::wstring KeyText(const Value& value) {
   switch (value.type) {
-    case vt::kBstr: return value.text;
-    case vt::kI1: case vt::kI2: case vt::kI4: case vt::kI8: case vt::kInt:
+    case vt::kBstr:
+      return value.text;
+    case vt::kI1:
+    case vt::kI2:
+    case vt::kI4:
+    case vt::kI8:
+    case vt::kInt:
       return std::to_wstring(value.integer);
-    case vt::kUi1: case vt::kUi2: case vt::kUi4: case vt::kUi8: case vt::kUint:
+    case vt::kUi1:
+    case vt::kUi2:
+    case vt::kUi4:
+    case vt::kUi8:
+    case vt::kUint:
       return std::to_wstring(static_cast<uint64_t>(value.integer));
-    case vt::kBool: return value.integer != 0 ? L"TRUE" : L"FALSE";
-    default: return {};
+    case vt::kBool:
+      return value.integer != 0 ? L"TRUE" : L"FALSE";
+    default:
+      return {};
   }
 }
 

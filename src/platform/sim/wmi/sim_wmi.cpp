@@ -14,7 +14,7 @@ using wmi::ObjectPtr;
 using wmi::Value;
 
 constexpr uint32_t kDefaultAuthnLevel = 6;  // what a new WMI proxy has (packet privacy)
-constexpr uint32_t kDefaultImpLevel = 2;
+constexpr uint32_t kImpersonate = 3;        // RPC_C_IMP_LEVEL_IMPERSONATE
 
 // Leaves an __ExtendedStatus error object behind, as WMI does after a
 // failed call.
@@ -22,8 +22,10 @@ void LeaveError(WmiWorld& world, std::wstring_view operation, std::wstring_view 
                 HResult hr) {
   auto def = std::make_shared<ClassDef>();
   def->name = L"__ExtendedStatus";
-  def->properties = {{L"Description", wmi::cim::kString},   {L"Operation", wmi::cim::kString},
-                     {L"ParameterInfo", wmi::cim::kString}, {L"ProviderName", wmi::cim::kString},
+  def->properties = {{L"Description", wmi::cim::kString},
+                     {L"Operation", wmi::cim::kString},
+                     {L"ParameterInfo", wmi::cim::kString},
+                     {L"ProviderName", wmi::cim::kString},
                      {L"StatusCode", wmi::cim::kUint32}};
   auto error = std::make_shared<SimObject>(SimObject::Kind::kInstance, def, L"ROOT\\WMI");
   error->Set(L"Operation", Value::Bstr(std::wstring(operation)), wmi::cim::kString);
@@ -34,8 +36,10 @@ void LeaveError(WmiWorld& world, std::wstring_view operation, std::wstring_view 
   world.lastError = error;
 }
 
+// A proxy starts with the process's blanket, as COM gives it.
 class SimProxy {
  public:
+  explicit SimProxy(const WmiWorld& world) : impLevel_(world.processImpLevel) {}
   HResult Query(WmiWorld& world, uint32_t* authn, uint32_t* imp) const {
     if (HResult hr = world.faults->Status("QueryBlanket"); hr != status::kOk) return hr;
     *authn = authnLevel_;
@@ -51,13 +55,16 @@ class SimProxy {
 
  private:
   uint32_t authnLevel_ = kDefaultAuthnLevel;
-  uint32_t impLevel_ = kDefaultImpLevel;
+  uint32_t impLevel_;
 };
 
 class SimEnumerator : public wmi::Enumerator {
  public:
   SimEnumerator(std::shared_ptr<WmiWorld> world, std::wstring className, InstanceList objects)
-      : world_(std::move(world)), class_(std::move(className)), objects_(std::move(objects)) {}
+      : world_(std::move(world)),
+        class_(std::move(className)),
+        objects_(std::move(objects)),
+        proxy_(*world_) {}
 
   HResult Next(int32_t, ObjectPtr* object, uint32_t* returned) override {
     *returned = 0;
@@ -86,7 +93,8 @@ class SimEnumerator : public wmi::Enumerator {
 
 class SimServices : public wmi::Services {
  public:
-  SimServices(std::shared_ptr<WmiWorld> world, Namespace* ns) : world_(std::move(world)), ns_(ns) {}
+  SimServices(std::shared_ptr<WmiWorld> world, Namespace* ns)
+      : world_(std::move(world)), ns_(ns), proxy_(*world_) {}
   ~SimServices() override { StopEvents(); }
 
   HResult CreateInstanceEnum(std::wstring_view className, int32_t,
@@ -97,9 +105,11 @@ class SimServices : public wmi::Services {
       auto instances = ns_->Instances(className);
       if (!instances) {
         hr = status::kWbemInvalidClass;
+      } else if (instances->IsRefused()) {
+        hr = status::kWbemNotSupported;
       } else {
-        *enumerator = std::make_shared<SimEnumerator>(world_, std::wstring(className),
-                                                      std::move(*instances));
+        *enumerator =
+            std::make_shared<SimEnumerator>(world_, std::wstring(className), std::move(*instances));
         return status::kOk;
       }
     }
@@ -125,8 +135,8 @@ class SimServices : public wmi::Services {
     if (!ParseObjectPath(objectPath, &call.className, &call.keyName, &call.keyValue)) {
       hr = status::kWbemInvalidObject;
     } else {
-      hr = world_->faults->Status("ExecMethod", Narrow(call.keyValue.empty() ? call.className
-                                                                                : call.keyValue),
+      hr = world_->faults->Status("ExecMethod",
+                                  Narrow(call.keyValue.empty() ? call.className : call.keyValue),
                                   Narrow(method));
     }
     if (hr == status::kOk) hr = Dispatch(call, method, outParams);
@@ -134,8 +144,8 @@ class SimServices : public wmi::Services {
     return hr;
   }
 
-  HResult ExecNotificationQueryAsync(std::wstring_view language, std::wstring_view query,
-                                     int32_t, const wmi::EventSinkPtr& sink) override;
+  HResult ExecNotificationQueryAsync(std::wstring_view language, std::wstring_view query, int32_t,
+                                     const wmi::EventSinkPtr& sink) override;
   HResult CancelAsyncCall(const wmi::EventSinkPtr& sink) override;
 
   HResult QueryBlanket(uint32_t* authn, uint32_t* imp) override {
@@ -171,8 +181,8 @@ HResult SimServices::Lookup(std::wstring_view path, ObjectPtr* object) {
   for (size_t i = 0; i < instances->Size(); ++i) {
     ObjectPtr instance = instances->At(i);
     Value value;
-    if (keyName.empty() || (instance->Get(keyName, &value, nullptr) == status::kOk &&
-                            KeyText(value) == keyValue)) {
+    if (keyName.empty() ||
+        (instance->Get(keyName, &value, nullptr) == status::kOk && KeyText(value) == keyValue)) {
       *object = instance;
       return status::kOk;
     }
@@ -196,9 +206,8 @@ HResult SimServices::Dispatch(const MethodCall& call, std::wstring_view method,
 
 // Delivers the machine's instances of the queried class to the sink on a
 // thread of its own, as WMI calls sinks on its threads.
-HResult SimServices::ExecNotificationQueryAsync(std::wstring_view language,
-                                                std::wstring_view query, int32_t,
-                                                const wmi::EventSinkPtr& sink) {
+HResult SimServices::ExecNotificationQueryAsync(std::wstring_view language, std::wstring_view query,
+                                                int32_t, const wmi::EventSinkPtr& sink) {
   HResult hr = world_->faults->Status("ExecNotificationQueryAsync");
   if (hr != status::kOk) return hr;
   if (language != L"WQL" || !sink) return status::kWbemInvalidParameter;
@@ -284,7 +293,13 @@ class SimRuntime : public wmi::Runtime {
   explicit SimRuntime(std::shared_ptr<WmiWorld> world) : world_(std::move(world)) {}
 
   HResult Initialize() override { return world_->faults->Status("CoInitializeEx"); }
-  HResult InitializeSecurity() override { return world_->faults->Status("CoInitializeSecurity"); }
+  // The program's set-up asks for impersonation, which every proxy made
+  // afterwards carries.
+  HResult InitializeSecurity() override {
+    HResult hr = world_->faults->Status("CoInitializeSecurity");
+    if (hr == status::kOk) world_->processImpLevel = kImpersonate;
+    return hr;
+  }
   HResult CreateLocator(wmi::LocatorPtr* locator) override {
     locator->reset();
     HResult hr = world_->faults->Status("CoCreateInstance", "WbemLocator");

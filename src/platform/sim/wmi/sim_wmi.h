@@ -14,6 +14,9 @@ namespace platform::sim {
 struct WmiWorld {
   std::shared_ptr<Faults> faults;
   Repository* repository = nullptr;
+  /// The impersonation level a new proxy gets: the machine's default
+  /// (identify) until the process's security set-up names its own.
+  uint32_t processImpLevel = 2;  // RPC_C_IMP_LEVEL_IDENTIFY
   /// The error object left by the last failed call (GetErrorInfo).
   std::mutex errorMutex;
   wmi::ObjectPtr lastError;

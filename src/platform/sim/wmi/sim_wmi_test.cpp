@@ -153,7 +153,8 @@ TEST_F(SimWmiTest, SpawnPutAndMethodSignatures) {
   EXPECT_EQ(thing->Put(L"Inner", Value::I4(1), cim::kObject), status::kWbemTypeMismatch);
   EXPECT_EQ(thing->Put(L"Inner", Value::Unknown(inner), cim::kObject), 0);
   EXPECT_EQ(thing->Put(L"List", Value::Array(vt::kUnknown, {Value::Unknown(inner)}),
-                       cim::kObject | cim::kArray), 0);
+                       cim::kObject | cim::kArray),
+            0);
 }
 
 TEST_F(SimWmiTest, FailuresAndInjectedFaults) {
@@ -176,7 +177,8 @@ TEST_F(SimWmiTest, FailuresAndInjectedFaults) {
   ASSERT_TRUE(world_->faults->Load(nlohmann::ordered_json::parse(R"([
       {"call": "ExecMethod", "target": "bad", "method": "Reset", "code": "0x80041001"},
       {"call": "SpawnInstance", "target": "Inner", "code": "0x80041006"},
-      {"call": "Next", "target": "Thing", "after": 1, "code": "0x80041003"}])"), &error));
+      {"call": "Next", "target": "Thing", "after": 1, "code": "0x80041003"}])"),
+                                   &error));
   EXPECT_EQ(services_->ExecMethod(L"Thing.InstanceName=\"a\\\\b\"", L"Reset", nullptr, &out), 0);
   EXPECT_EQ(services_->ExecMethod(L"Thing.InstanceName=\"bad\"", L"Reset", nullptr, &out),
             status::kWbemFailed);
@@ -204,6 +206,34 @@ TEST_F(SimWmiTest, ConnectionRules) {
             status::kWbemTransportFailure);
   std::wstring user = L"DOMAIN\\admin";
   EXPECT_EQ(locator->ConnectServer(L"root\\wmi", &user, nullptr, &s), MakeHResult(0x80041064));
+}
+
+// A proxy carries the process's impersonation level from the security
+// set-up on, until its own blanket is set.
+TEST_F(SimWmiTest, ProxiesCarryTheProcessImpersonationLevel) {
+  auto levels = [](wmi::Proxy& proxy) {
+    uint32_t authn = 0, imp = 0;
+    EXPECT_EQ(proxy.QueryBlanket(&authn, &imp), 0);
+    return imp;
+  };
+  wmi::EnumeratorPtr e;
+  ASSERT_EQ(services_->CreateInstanceEnum(L"Thing", 1, &e), 0);
+  EXPECT_EQ(levels(*services_), 2u);  // no set-up yet: the machine's default
+  EXPECT_EQ(levels(*e), 2u);
+
+  ASSERT_EQ(runtime_->InitializeSecurity(), 0);
+  wmi::LocatorPtr locator;
+  ASSERT_EQ(runtime_->CreateLocator(&locator), 0);
+  wmi::ServicesPtr services;
+  ASSERT_EQ(locator->ConnectServer(L"ROOT\\WMI", nullptr, nullptr, &services), 0);
+  ASSERT_EQ(services->CreateInstanceEnum(L"Thing", 1, &e), 0);
+  EXPECT_EQ(levels(*services), 3u);
+  EXPECT_EQ(levels(*e), 3u);
+  wmi::Blanket blanket;
+  blanket.impLevel = 4;
+  ASSERT_EQ(e->SetBlanket(blanket), 0);
+  EXPECT_EQ(levels(*e), 4u);
+  EXPECT_EQ(levels(*services), 3u);
 }
 
 TEST(WmiDataTest, MalformedDataIsRefusedWithItsPlace) {
