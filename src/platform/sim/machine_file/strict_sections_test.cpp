@@ -227,6 +227,26 @@ TEST(StrictSectionsTest, EveryStateADeviceCanReachIsTaken) {
   }
 }
 
+// The deepest file allowed makes the raw WMI reader recurse through 250
+// embedded objects; that must stay well within the stack.
+TEST(StrictSectionsTest, TheDeepestFileAllowedIsRead) {
+  auto nested = [](size_t levels) {
+    std::string text;
+    for (size_t i = 0; i < levels; ++i) text += R"({"InstanceName": "x", "O": )";
+    return text + "{}" + std::string(levels, '}');
+  };
+  const std::string classes = R"({"classes": [{"name": "A", "properties": [
+      {"name": "InstanceName", "type": "string", "key": true},
+      {"name": "O", "type": "object", "class": "A"}]}], "instances": {"A": [)";
+  // The instance stands 5 levels deep (wmi, namespace, instances, A, list).
+  const std::string limit = WithWmi(classes + nested(251) + "]}}");
+  std::string error;
+  EXPECT_NE(OpenMachine(WritePath("limit", limit), &error), nullptr) << error;
+  const std::string past = WithWmi(classes + nested(252) + "]}}");
+  EXPECT_EQ(OpenMachine(WritePath("past", past), &error), nullptr);
+  EXPECT_NE(error.find(": wmi: nesting deeper than 256 levels"), std::string::npos) << error;
+}
+
 TEST(StrictSectionsTest, DeepFilesAreRefusedNotOverflowed) {
   const size_t depth = 150000;  // 300 KB of brackets, far past any stack
   const std::string deep = std::string(depth, '[') + std::string(depth, ']');
