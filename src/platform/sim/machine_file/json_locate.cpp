@@ -295,12 +295,6 @@ std::string MachineFileError(const std::string& file, const std::string& error) 
   return MachineFileError(file, text, error);
 }
 
-std::string PlainError(const std::string& error) {
-  JsonPath path;
-  std::string message;
-  return Split(error, &path, &message) ? message : error;
-}
-
 bool WithinJsonDepth(const Json& document, JsonPath* path) {
   struct Frame {
     const Json* container;

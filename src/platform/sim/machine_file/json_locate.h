@@ -30,8 +30,8 @@ bool LocateMember(std::string_view text, const JsonPath& path, size_t* line, siz
 
 /// Attaches `path` to an error message (one line, naming the place as the
 /// section's reader writes it), for MachineFileError to turn into a line
-/// and column. Callers that only print the message may keep it: it still
-/// holds the message, after the path and two separator characters.
+/// and column. The result is the message with the path in front, between
+/// two '\x1E' characters; only MachineFileError should print it.
 std::string LocatedError(const JsonPath& path, const std::string& message);
 
 /// The one line reporting `error` about the machine file `file` whose text
@@ -43,9 +43,6 @@ std::string MachineFileError(const std::string& file, std::string_view text,
 /// MachineFileError with the text read from `file` (when the error carries
 /// a path; a file that cannot be read gives the message without position).
 std::string MachineFileError(const std::string& file, const std::string& error);
-
-/// The message of `error` without its path, as a user should read it.
-std::string PlainError(const std::string& error);
 
 /// Checks without recursion that no value of `document` stands deeper than
 /// kMaxJsonDepth. On failure sets `error` to one line naming `file`, the

@@ -99,7 +99,6 @@ TEST(JsonLocateTest, LocatedErrorsBecomeOneLineWithThePosition) {
       LocatedError({"faults", "0", "tar/~get"}, "faults[0]: unknown key \"tar/~get\"");
   EXPECT_EQ(MachineFileError("/m.json", text, error),
             "/m.json: line 3, column 22: faults[0]: unknown key \"tar/~get\"");
-  EXPECT_EQ(PlainError(error), "faults[0]: unknown key \"tar/~get\"");
   // A place the text does not hold, and a plain message, give no position.
   EXPECT_EQ(MachineFileError("/m.json", "{}", error),
             "/m.json: faults[0]: unknown key \"tar/~get\"");
