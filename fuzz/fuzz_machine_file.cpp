@@ -2,7 +2,9 @@
 // opens it, every DSM command runs on it (with serial numbers, path ids
 // and adapter ports taken from its own path listing), and the changes are
 // written back to the file, which replays the commands' edits on a fresh
-// read. The san and wmi sections are also read on their own.
+// read. The san and wmi sections are also read on their own. Inputs may be
+// large and deeply nested (see fuzz/README.md): a file nested thousands of
+// levels deep must be refused, not overflow the stack.
 #include <unistd.h>
 
 #include <cstddef>
@@ -20,10 +22,11 @@
 #include "fuzz_check.h"
 #include "platform/machine.h"
 #include "platform/output.h"
+#include "platform/sim/machine_file/json_locate.h"
 #include "platform/sim/machine_file/json_reader.h"
-#include "platform/sim/wmi/repository.h"
 #include "platform/sim/san/san_model.h"
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/wmi/repository.h"
 #include "platform/sim/wmi/wmi_data.h"
 
 namespace {
@@ -133,6 +136,8 @@ bool SameDocument(const Json& a, const Json& b) {
 // broken san section does not hide the wmi section from the fuzzer.
 void ReadSections(const uint8_t* data, size_t size) {
   Json document = Json::parse(data, data + size, nullptr, false);
+  // The readers below recurse; tollard refuses deeper files before them.
+  if (!platform::sim::WithinJsonDepth(document)) return;
   Json quick;
   if (platform::sim::ReadPlainJson({reinterpret_cast<const char*>(data), size}, &quick)) {
     FUZZ_CHECK(SameDocument(quick, document));

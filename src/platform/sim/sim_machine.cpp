@@ -6,7 +6,9 @@
 #include "platform/output.h"
 #include "platform/sim/demo_machine.h"
 #include "platform/sim/scsi/disks.h"
+#include "platform/sim/machine_file/json_locate.h"
 #include "platform/sim/machine_file/machine_state.h"
+#include "platform/sim/machine_file/section_check.h"
 #include "platform/sim/registry/registry.h"
 #include "platform/sim/san/san.h"
 #include "platform/sim/wmi/sim_wmi.h"
@@ -86,14 +88,15 @@ class SimMachine : public Machine {
     std::shared_ptr<SanModel> model;
     std::unique_ptr<DeviceIo> devices;
     std::unique_ptr<Registry> registry;
-    if (!world_->faults->Load(document.contains("faults") ? document["faults"] : nlohmann::ordered_json(),
+    if (!CheckMachineSections(document, &problem) ||
+        !world_->faults->Load(document.contains("faults") ? document["faults"] : nlohmann::ordered_json(),
                               &problem) ||
         !(registry = MakeRegistry(state_, world_->faults, &problem)) ||
         !InstallSan(state_, root, &problem, &model) ||
         !(devices = MakeDisks(state_, model, world_->faults, &problem)) ||
         !LoadWmiData(document.contains("wmi") ? document["wmi"] : nlohmann::ordered_json(),
                      repository_, &problem)) {
-      *error = state_.Path() + ": " + problem;
+      *error = MachineFileError(state_.Path(), problem);
       return false;
     }
     // Namespaces made by the raw data check the faults too.

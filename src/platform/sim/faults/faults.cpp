@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/sim/machine_file/section_check.h"
+
 namespace platform::sim {
 namespace {
 
@@ -23,7 +25,13 @@ bool KnownCall(std::string_view call) {
 
 bool ReadCode(const nlohmann::ordered_json& value, uint32_t* code) {
   if (value.is_number_integer()) {
-    *code = static_cast<uint32_t>(value.get<int64_t>());
+    // Negative numbers are HRESULTs written as signed 32-bit values.
+    const int64_t number = value.get<int64_t>();
+    if (value.is_number_unsigned() ? value.get<uint64_t>() > 0xFFFFFFFFull
+                                   : number < -0x80000000ll) {
+      return false;
+    }
+    *code = static_cast<uint32_t>(number);
     return true;
   }
   if (!value.is_string()) return false;
@@ -53,8 +61,65 @@ bool ReadBytes(const nlohmann::ordered_json& value, std::vector<uint8_t>* bytes)
 bool ReadCount(const nlohmann::ordered_json& entry, const char* name, uint32_t* out) {
   if (!entry.contains(name)) return true;
   const auto& v = entry[name];
-  if (!v.is_number_unsigned()) return false;
+  if (!v.is_number_unsigned() || v.get<uint64_t>() > 0xFFFFFFFFull) return false;
   *out = static_cast<uint32_t>(v.get<uint64_t>());
+  return true;
+}
+
+bool ReadText(const nlohmann::ordered_json& entry, const DocPlace& place, const char* name,
+              std::optional<std::string>* out, std::string* error) {
+  if (!entry.contains(name)) return true;
+  if (!entry[name].is_string()) {
+    *error = place.KeyError(name, "\"" + std::string(name) + "\" must be text");
+    return false;
+  }
+  *out = entry[name].get<std::string>();
+  return true;
+}
+
+// One entry of the list. Unknown keys are refused: a misspelt "target"
+// would make the fault hit every call.
+bool ReadFault(const nlohmann::ordered_json& entry, const DocPlace& place, Fault* fault,
+               std::string* error) {
+  if (!entry.is_object()) {
+    *error = place.Error("expected an object");
+    return false;
+  }
+  if (!CheckKnownKeys(entry, place, {"call", "target", "method", "after", "times", "code", "data"},
+                      error)) {
+    return false;
+  }
+  if (!entry.contains("call") || !entry["call"].is_string()) {
+    *error = entry.contains("call") ? place.KeyError("call", "needs a \"call\" name")
+                                    : place.Error("needs a \"call\" name");
+    return false;
+  }
+  fault->call = entry["call"].get<std::string>();
+  if (!KnownCall(fault->call)) {
+    *error = place.KeyError("call", "unknown call \"" + fault->call + "\"");
+    return false;
+  }
+  if (!ReadText(entry, place, "target", &fault->target, error) ||
+      !ReadText(entry, place, "method", &fault->method, error)) {
+    return false;
+  }
+  if (!entry.contains("code") || !ReadCode(entry["code"], &fault->code)) {
+    const std::string problem = "needs a \"code\" (a number or text such as \"0x80041010\")";
+    *error = entry.contains("code") ? place.KeyError("code", problem) : place.Error(problem);
+    return false;
+  }
+  uint32_t times = 0;
+  for (const char* name : {"after", "times"}) {
+    if (!ReadCount(entry, name, name[0] == 'a' ? &fault->after : &times)) {
+      *error = place.KeyError(name, "\"after\" and \"times\" must be counts");
+      return false;
+    }
+  }
+  if (entry.contains("times")) fault->times = times;
+  if (entry.contains("data") && !ReadBytes(entry["data"], &fault->data)) {
+    *error = place.KeyError("data", "\"data\" must be a list of byte values");
+    return false;
+  }
   return true;
 }
 
@@ -63,51 +128,14 @@ bool ReadCount(const nlohmann::ordered_json& entry, const char* name, uint32_t* 
 bool Faults::Load(const nlohmann::ordered_json& faults, std::string* error) {
   faults_.clear();
   if (faults.is_null()) return true;
+  const DocPlace section("faults");
   if (!faults.is_array()) {
-    *error = "\"faults\" must be a list";
+    *error = section.Error("expected a list");
     return false;
   }
-  size_t index = 0;
-  for (const auto& entry : faults) {
-    const std::string where = "fault " + std::to_string(index++) + ": ";
+  for (size_t index = 0; index < faults.size(); ++index) {
     Fault fault;
-    if (!entry.is_object() || !entry.contains("call") || !entry["call"].is_string()) {
-      *error = where + "needs a \"call\" name";
-      return false;
-    }
-    fault.call = entry["call"].get<std::string>();
-    if (!KnownCall(fault.call)) {
-      *error = where + "unknown call \"" + fault.call + "\"";
-      return false;
-    }
-    if (entry.contains("target")) {
-      if (!entry["target"].is_string()) {
-        *error = where + "\"target\" must be text";
-        return false;
-      }
-      fault.target = entry["target"].get<std::string>();
-    }
-    if (entry.contains("method")) {
-      if (!entry["method"].is_string()) {
-        *error = where + "\"method\" must be text";
-        return false;
-      }
-      fault.method = entry["method"].get<std::string>();
-    }
-    if (!entry.contains("code") || !ReadCode(entry["code"], &fault.code)) {
-      *error = where + "needs a \"code\" (a number or text such as \"0x80041010\")";
-      return false;
-    }
-    uint32_t times = 0;
-    if (!ReadCount(entry, "after", &fault.after) || !ReadCount(entry, "times", &times)) {
-      *error = where + "\"after\" and \"times\" must be counts";
-      return false;
-    }
-    if (entry.contains("times")) fault.times = times;
-    if (entry.contains("data") && !ReadBytes(entry["data"], &fault.data)) {
-      *error = where + "\"data\" must be a list of byte values";
-      return false;
-    }
+    if (!ReadFault(faults[index], section.Index(index), &fault, error)) return false;
     faults_.push_back(std::move(fault));
   }
   return true;

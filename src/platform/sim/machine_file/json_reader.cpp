@@ -1,5 +1,7 @@
 #include "platform/sim/machine_file/json_reader.h"
 
+#include "platform/sim/machine_file/json_locate.h"
+
 #include <charconv>
 #include <cstdint>
 #include <deque>
@@ -12,7 +14,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr int kMaxDepth = 256;
+constexpr int kMaxDepth = static_cast<int>(kMaxJsonDepth);
 
 /// Character classes, looked up once per character: machine files are
 /// mostly indentation.

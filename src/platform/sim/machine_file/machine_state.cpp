@@ -4,6 +4,7 @@
 #include <random>
 
 #include "platform/files.h"
+#include "platform/sim/machine_file/json_locate.h"
 #include "platform/sim/machine_file/json_reader.h"
 #include "platform/sim/machine_file/json_writer.h"
 
@@ -44,6 +45,7 @@ bool Parse(const std::string& path, const std::string& text, nlohmann::ordered_j
     *error = path + ": invalid JSON: " + what.substr(what.find("] ") + 2);
     return false;
   }
+  if (!CheckJsonDepth(path, text, document, error)) return false;
   if (!document->is_object()) {
     *error = path + ": not a machine file: the top level must be a JSON object";
     return false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/sim/machine_file/json_locate.h"
 #include "platform/sim/wmi/repository.h"
 
 namespace platform::sim {
@@ -348,19 +349,30 @@ class SimRegistry : public Registry {
   std::shared_ptr<Faults> faults_;
 };
 
+// The first member of a value entry that ParseRegistryValue does not know,
+// or empty.
+std::string UnknownMember(const Json& entry) {
+  if (!entry.is_object()) return {};
+  for (const auto& [key, member] : entry.items()) {
+    if (key != "type" && key != "value" && key != "hex") return key;
+  }
+  return {};
+}
+
 bool ParseKey(const std::string& name, const Json& values, Hive* hive, std::string* error) {
   const std::string where = "registry \"" + name + "\"";
+  const JsonPath place = {"registry", name};
   std::string_view path;
   if (!KeyPath(name, &path) || path.empty()) {
-    *error = where + ": a key must start with HKLM\\ and name a key below it";
+    *error = LocatedError(place, where + ": a key must start with HKLM\\ and name a key below it");
     return false;
   }
   if (hive->Find(path) != nullptr) {
-    *error = where + ": key listed twice (names are not case-sensitive)";
+    *error = LocatedError(place, where + ": key listed twice (names are not case-sensitive)");
     return false;
   }
   if (!values.is_object()) {
-    *error = where + ": expected an object of values";
+    *error = LocatedError(place, where + ": expected an object of values");
     return false;
   }
   Key key{std::string(path), {}};
@@ -373,7 +385,10 @@ bool ParseKey(const std::string& name, const Json& values, Hive* hive, std::stri
       ParseRegistryValue(entry, &value.type, &value.data, &problem);
     }
     if (!problem.empty()) {
-      *error = where + ".\"" + valueName + "\": " + problem;
+      // An unknown member is shown where it stands, anything else at the value.
+      JsonPath at = {"registry", name, valueName};
+      if (const std::string member = UnknownMember(entry); !member.empty()) at.push_back(member);
+      *error = LocatedError(at, where + ".\"" + valueName + "\": " + problem);
       return false;
     }
     key.values.push_back(std::move(value));
@@ -391,7 +406,7 @@ std::unique_ptr<Registry> MakeRegistry(MachineState& state, std::shared_ptr<Faul
   if (document.contains("registry")) {
     const Json& section = document["registry"];
     if (!section.is_object()) {
-      *error = "\"registry\" must be an object of keys";
+      *error = LocatedError({"registry"}, "\"registry\" must be an object of keys");
       return nullptr;
     }
     for (const auto& [name, values] : section.items()) {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <set>
 
+#include "platform/sim/machine_file/json_locate.h"
 #include "platform/sim/san/san_model.h"
 
 namespace platform::sim {
@@ -39,6 +40,13 @@ class Place {
     }
     return std::string(text_);
   }
+  /// The path of the entry in the document (labels are not part of it).
+  JsonPath Path() const {
+    JsonPath path = parent_ == nullptr ? JsonPath{} : parent_->Path();
+    if (kind_ == Kind::kIndex) path.push_back(std::to_string(index_));
+    if (kind_ == Kind::kKey || kind_ == Kind::kSection) path.emplace_back(text_);
+    return path;
+  }
 
  private:
   enum class Kind { kSection, kIndex, kKey, kLabel };
@@ -66,7 +74,7 @@ class Fields {
     }
     for (const auto& [key, value] : object.get_ref<const Json::object_t&>()) {
       if (std::find(known.begin(), known.end(), key) == known.end()) {
-        Fail(where_.Text() + ": unknown key \"" + key + "\"");
+        Fail(where_.Text() + ": unknown key \"" + key + "\"", key);
         return;
       }
     }
@@ -82,8 +90,13 @@ class Fields {
     }
     return nullptr;
   }
-  bool Fail(const std::string& message) {
-    if (error_->empty()) *error_ = message;
+  /// Keeps the first problem, located at the member `key` (at the entry
+  /// when empty or absent).
+  bool Fail(const std::string& message, std::string_view key = {}) {
+    if (!error_->empty()) return false;
+    JsonPath path = where_.Path();
+    if (!key.empty() && Find(key) != nullptr) path.emplace_back(key);
+    *error_ = LocatedError(path, message);
     return false;
   }
 
@@ -109,7 +122,8 @@ class Fields {
       }
     }
     return Fail(At(key) + ": " + v->dump() + " is not an integer from " + std::to_string(min) +
-                " to " + std::to_string(max));
+                    " to " + std::to_string(max),
+                key);
   }
   template <typename T>
   bool Small(std::string_view key, T fallback, T* out) {
@@ -127,7 +141,7 @@ class Fields {
       *out = *fallback;
       return true;
     }
-    if (!v->is_string()) return Fail(At(key) + ": " + v->dump() + " is not a text");
+    if (!v->is_string()) return Fail(At(key) + ": " + v->dump() + " is not a text", key);
     *out = v->get<std::string>();
     return true;
   }
@@ -135,7 +149,7 @@ class Fields {
   bool Flag(std::string_view key, bool* out) {
     const Json* v = Find(key);
     if (!Ok() || v == nullptr) return Ok();
-    if (!v->is_boolean()) return Fail(At(key) + ": " + v->dump() + " is not true or false");
+    if (!v->is_boolean()) return Fail(At(key) + ": " + v->dump() + " is not true or false", key);
     *out = v->get<bool>();
     return true;
   }
@@ -150,9 +164,10 @@ class Fields {
         *out = *code;
         return true;
       }
-      return Fail(At(key) + ": " + v->dump() + " is not one of " + words);
+      return Fail(At(key) + ": " + v->dump() + " is not one of " + words, key);
     }
-    return Small<uint32_t>(key, fallback, out) && (*out <= max || Fail(At(key) + ": too large"));
+    return Small<uint32_t>(key, fallback, out) &&
+           (*out <= max || Fail(At(key) + ": too large", key));
   }
 
  private:
@@ -167,9 +182,9 @@ const Json& Member(const Json& section, const char* key) {
   return it == section.end() ? kEmptyList : *it;
 }
 
-bool ReadList(const Json& list, const std::string& where, std::string* error) {
+bool ReadList(const Json& list, const Place& where, std::string* error) {
   if (list.is_array()) return true;
-  *error = where + ": expected a list";
+  *error = LocatedError(where.Path(), where.Text() + ": expected a list");
   return false;
 }
 
@@ -177,13 +192,15 @@ bool ReadWwpn(Fields& f, uint64_t* wwpn) {
   std::string text;
   if (!f.Text("wwpn", std::nullopt, &text)) return false;
   auto value = ParseWwpn(text);
-  if (!value) return f.Fail(f.At("wwpn") + ": \"" + text + "\" is not 16 hexadecimal digits");
+  if (!value) {
+    return f.Fail(f.At("wwpn") + ": \"" + text + "\" is not 16 hexadecimal digits", "wwpn");
+  }
   *wwpn = *value;
   return true;
 }
 
 bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
-  if (!ReadList(list, "san.adapters", error)) return false;
+  if (!ReadList(list, kAdapters, error)) return false;
   std::set<uint8_t> ports;
   for (size_t i = 0; i < list.size(); ++i) {
     Fields f(list[i], Place(kAdapters, i), error,
@@ -198,7 +215,7 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
     f.Small<uint8_t>("pciFunction", static_cast<uint8_t>(slot - 1), &a.pciFunction);
     f.Flag("claimsUnits", &a.claimsUnits);
     if (f.Ok() && !ports.insert(a.port).second) {
-      f.Fail(f.At("port") + ": SCSI port " + std::to_string(a.port) + " is used twice");
+      f.Fail(f.At("port") + ": SCSI port " + std::to_string(a.port) + " is used twice", "port");
     }
     if (!f.Ok()) return false;
     model->adapters.push_back(std::move(a));
@@ -207,7 +224,7 @@ bool ReadAdapters(const Json& list, SanModel* model, std::string* error) {
 }
 
 bool ReadControllers(const Json& list, SanModel* model, std::string* error) {
-  if (!ReadList(list, "san.controllers", error)) return false;
+  if (!ReadList(list, kControllers, error)) return false;
   for (size_t i = 0; i < list.size(); ++i) {
     Fields f(list[i], Place(kControllers, i), error, {"wwpn", "state"});
     SanController c;
@@ -219,8 +236,7 @@ bool ReadControllers(const Json& list, SanModel* model, std::string* error) {
   return true;
 }
 
-bool ReadCounters(const Json* counters, const Place& where, std::string* error,
-                  SanCounters* out) {
+bool ReadCounters(const Json* counters, const Place& where, std::string* error, SanCounters* out) {
   if (counters == nullptr) return true;
   Fields f(*counters, Place(where, "counters"), error,
            {"bytesRead", "bytesWritten", "reads", "writes", "pending"});
@@ -244,7 +260,8 @@ bool ReadPathId(Fields& f, const SanModel& model, SanPath* path) {
     return true;
   }
   auto id = v->is_string() ? ParsePathId(v->get<std::string>()) : std::nullopt;
-  if (!id) return f.Fail(f.At("id") + ": " + v->dump() + " is not a hexadecimal path id text");
+  if (!id)
+    return f.Fail(f.At("id") + ": " + v->dump() + " is not a hexadecimal path id text", "id");
   path->id = *id;
   return true;
 }
@@ -258,13 +275,15 @@ bool ReadPath(const Json& item, const Place& where, const SanModel& model, size_
   if (f.Int("adapter", 0, std::numeric_limits<uint32_t>::max(), std::nullopt, &index) &&
       index >= model.adapters.size()) {
     return f.Fail(f.At("adapter") + ": no adapter " + std::to_string(index) + " (there are " +
-                  std::to_string(model.adapters.size()) + ")");
+                      std::to_string(model.adapters.size()) + ")",
+                  "adapter");
   }
   path->adapter = index;
   if (f.Int("controller", 0, std::numeric_limits<uint32_t>::max(), std::nullopt, &index) &&
       index >= model.controllers.size()) {
-    return f.Fail(f.At("controller") + ": no controller " + std::to_string(index) +
-                  " (there are " + std::to_string(model.controllers.size()) + ")");
+    return f.Fail(f.At("controller") + ": no controller " + std::to_string(index) + " (there are " +
+                      std::to_string(model.controllers.size()) + ")",
+                  "controller");
   }
   path->controller = index;
   f.Small<uint8_t>("bus", 0, &path->bus);
@@ -298,7 +317,8 @@ bool ReadLunHeader(Fields& f, const SanModel& defaults, size_t index, SanLun* lu
   if (f.Text("serial", std::nullopt, &lun->serial) &&
       !ParseSerial(lun->serial, &lun->serialBytes)) {
     return f.Fail(f.At("serial") + ": \"" + lun->serial +
-                  "\" is not 8 upper-case hexadecimal digits, '-' and 2 more");
+                      "\" is not 8 upper-case hexadecimal digits, '-' and 2 more",
+                  "serial");
   }
   const SanLun& d = defaults.luns.front();
   f.Text("vendor", d.vendor, &lun->vendor);
@@ -308,7 +328,8 @@ bool ReadLunHeader(Fields& f, const SanModel& defaults, size_t index, SanLun* lu
   if (f.Text("instance", "", &instance)) {
     for (char c : instance) {
       if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
-        return f.Fail(f.At("instance") + ": only printable ASCII characters are allowed");
+        return f.Fail(f.At("instance") + ": only printable ASCII characters are allowed",
+                      "instance");
       }
     }
     lun->instanceName = instance.empty() ? DefaultInstanceName(*lun)
@@ -334,7 +355,9 @@ bool ReadLun(const Json& item, size_t i, const SanModel& defaults, const SanMode
   const Place named = Place::Labelled(f.Where(), lun->serial);
   const Place where(named, "paths");
   const Json* paths = f.Find("paths");
-  if (paths == nullptr || !paths->is_array()) return f.Fail(where.Text() + ": expected a list");
+  if (paths == nullptr || !paths->is_array()) {
+    return f.Fail(where.Text() + ": expected a list", "paths");
+  }
   lun->paths.resize(paths->size());
   for (size_t p = 0; p < paths->size(); ++p) {
     if (!ReadPath((*paths)[p], Place(where, p), model, i, lunNumber, error, &lun->paths[p])) {
@@ -345,7 +368,7 @@ bool ReadLun(const Json& item, size_t i, const SanModel& defaults, const SanMode
 }
 
 bool ReadLuns(const Json& list, const SanModel& defaults, SanModel* model, std::string* error) {
-  if (!ReadList(list, "san.luns", error)) return false;
+  if (!ReadList(list, kLuns, error)) return false;
   model->luns.resize(list.size());
   for (size_t i = 0; i < list.size(); ++i) {
     if (!ReadLun(list[i], i, defaults, *model, error, &model->luns[i])) return false;

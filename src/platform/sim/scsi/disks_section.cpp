@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/sim/scsi/disks_check.h"
+
 namespace platform::sim {
 namespace {
 
@@ -122,6 +124,7 @@ bool ReadEntry(const Json& entry, DiskSettings* settings) {
 }  // namespace
 
 bool CheckDisksSection(const Json& document, std::string* error) {
+  if (!CheckDisksStrictly(document, error)) return false;
   auto section = document.find("disks");
   if (section == document.end()) return true;
   if (!section->is_object()) {

@@ -1,6 +1,7 @@
 #include "platform/sim/wmi/wmi_data.h"
 
 #include "platform/output.h"
+#include "platform/sim/machine_file/section_check.h"
 #include "platform/sim/wmi/sim_object.h"
 
 namespace platform::sim {
@@ -16,10 +17,10 @@ struct TypeName {
   int32_t cimType;
 };
 constexpr TypeName kTypes[] = {
-    {"sint8", cim::kSint8},     {"uint8", cim::kUint8},       {"sint16", cim::kSint16},
-    {"uint16", cim::kUint16},   {"sint32", cim::kSint32},     {"uint32", cim::kUint32},
-    {"sint64", cim::kSint64},   {"uint64", cim::kUint64},     {"real32", cim::kReal32},
-    {"real64", cim::kReal64},   {"boolean", cim::kBoolean},   {"string", cim::kString},
+    {"sint8", cim::kSint8},       {"uint8", cim::kUint8},         {"sint16", cim::kSint16},
+    {"uint16", cim::kUint16},     {"sint32", cim::kSint32},       {"uint32", cim::kUint32},
+    {"sint64", cim::kSint64},     {"uint64", cim::kUint64},       {"real32", cim::kReal32},
+    {"real64", cim::kReal64},     {"boolean", cim::kBoolean},     {"string", cim::kString},
     {"datetime", cim::kDatetime}, {"reference", cim::kReference}, {"char16", cim::kChar16},
     {"object", cim::kObject}};
 
@@ -27,12 +28,11 @@ struct VtName {
   const char* name;
   uint16_t type;
 };
-constexpr VtName kVts[] = {{"empty", vt::kEmpty}, {"null", vt::kNull}, {"i1", vt::kI1},
-                           {"i2", vt::kI2},       {"i4", vt::kI4},     {"i8", vt::kI8},
-                           {"ui1", vt::kUi1},     {"ui2", vt::kUi2},   {"ui4", vt::kUi4},
-                           {"ui8", vt::kUi8},     {"r4", vt::kR4},     {"r8", vt::kR8},
-                           {"bool", vt::kBool},   {"bstr", vt::kBstr}, {"unknown", vt::kUnknown},
-                           {"date", vt::kDate}};
+constexpr VtName kVts[] = {
+    {"empty", vt::kEmpty}, {"null", vt::kNull}, {"i1", vt::kI1},           {"i2", vt::kI2},
+    {"i4", vt::kI4},       {"i8", vt::kI8},     {"ui1", vt::kUi1},         {"ui2", vt::kUi2},
+    {"ui4", vt::kUi4},     {"ui8", vt::kUi8},   {"r4", vt::kR4},           {"r8", vt::kR8},
+    {"bool", vt::kBool},   {"bstr", vt::kBstr}, {"unknown", vt::kUnknown}, {"date", vt::kDate}};
 
 std::wstring Wide(const std::string& text) { return WidenAnsi(text); }
 
@@ -40,16 +40,16 @@ class Reader {
  public:
   Reader(Namespace& ns, std::string* error) : ns_(ns), error_(error) {}
 
-  bool Fail(const std::string& where, const std::string& what) {
-    *error_ = where + ": " + what;
+  bool Fail(const DocPlace& where, const std::string& what) {
+    *error_ = where.Error(what);
     return false;
   }
 
-  bool Scalar(const Json& j, uint16_t type, const std::wstring& objectClass,
-              const std::string& where, Value* out);
-  bool Typed(const Json& j, int32_t cimType, const std::wstring& objectClass,
-             const std::string& where, Value* out);
-  bool Object(const Json& j, std::wstring className, const std::string& where, wmi::ObjectPtr* out);
+  bool Scalar(const Json& j, uint16_t type, const std::wstring& objectClass, const DocPlace& where,
+              Value* out);
+  bool Typed(const Json& j, int32_t cimType, const std::wstring& objectClass, const DocPlace& where,
+             Value* out);
+  bool Object(const Json& j, std::wstring className, const DocPlace& where, wmi::ObjectPtr* out);
 
  private:
   Namespace& ns_;
@@ -57,19 +57,24 @@ class Reader {
 };
 
 bool Reader::Scalar(const Json& j, uint16_t type, const std::wstring& objectClass,
-                    const std::string& where, Value* out) {
+                    const DocPlace& where, Value* out) {
   if (j.is_null()) {
     *out = type == vt::kUnknown ? Value::Unknown(nullptr) : Value::Null();
     return true;
   }
   switch (type) {
     case vt::kBstr:
-      if (j.is_string()) *out = Value::Bstr(Wide(j.get<std::string>()));
-      else if (j.is_number_unsigned()) *out = Value::Bstr(std::to_wstring(j.get<uint64_t>()));
-      else if (j.is_number_integer()) *out = Value::Bstr(std::to_wstring(j.get<int64_t>()));
-      else return Fail(where, "expected text or a number");
+      if (j.is_string())
+        *out = Value::Bstr(Wide(j.get<std::string>()));
+      else if (j.is_number_unsigned())
+        *out = Value::Bstr(std::to_wstring(j.get<uint64_t>()));
+      else if (j.is_number_integer())
+        *out = Value::Bstr(std::to_wstring(j.get<int64_t>()));
+      else
+        return Fail(where, "expected text or a number");
       return true;
-    case vt::kR4: case vt::kR8:
+    case vt::kR4:
+    case vt::kR8:
       if (!j.is_number()) return Fail(where, "expected a number");
       *out = Value::Real(type, j.get<double>());
       return true;
@@ -77,21 +82,27 @@ bool Reader::Scalar(const Json& j, uint16_t type, const std::wstring& objectClas
       if (!j.is_boolean()) return Fail(where, "expected true or false");
       *out = Value::Bool(j.get<bool>());
       return true;
-    case vt::kUnknown: case vt::kDispatch: {
+    case vt::kUnknown:
+    case vt::kDispatch: {
       wmi::ObjectPtr object;
       if (!Object(j, objectClass, where, &object)) return false;
       *out = Value::Unknown(object);
       out->type = type;
       return true;
     }
-    case vt::kEmpty: case vt::kNull:
+    case vt::kEmpty:
+    case vt::kNull:
       *out = Value::Int(type, 0);
       return true;
     default:
-      if (j.is_number_unsigned()) *out = Value::Int(type, static_cast<int64_t>(j.get<uint64_t>()));
-      else if (j.is_number_integer()) *out = Value::Int(type, j.get<int64_t>());
-      else if (j.is_boolean()) *out = Value::Int(type, j.get<bool>() ? 1 : 0);
-      else return Fail(where, "expected an integer");
+      if (j.is_number_unsigned())
+        *out = Value::Int(type, static_cast<int64_t>(j.get<uint64_t>()));
+      else if (j.is_number_integer())
+        *out = Value::Int(type, j.get<int64_t>());
+      else if (j.is_boolean())
+        *out = Value::Int(type, j.get<bool>() ? 1 : 0);
+      else
+        return Fail(where, "expected an integer");
       return true;
   }
 }
@@ -99,12 +110,14 @@ bool Reader::Scalar(const Json& j, uint16_t type, const std::wstring& objectClas
 // A value: plain JSON converted by the CIM type, or {"$vt": ..., "$value":
 // ..., "$lower": ...} to force a VARIANT type or an array's lower bound.
 bool Reader::Typed(const Json& j, int32_t cimType, const std::wstring& objectClass,
-                   const std::string& where, Value* out) {
+                   const DocPlace& where, Value* out) {
   bool isArray = (cimType & cim::kArray) != 0;
   uint16_t type = VariantTypeOf(cimType & ~cim::kArray);
   const Json* value = &j;
   int32_t lower = 0;
+  DocPlace place = where;
   if (j.is_object() && (j.contains("$vt") || j.contains("$value"))) {
+    if (!CheckKnownKeys(j, where, {"$vt", "$value", "$lower"}, error_)) return false;
     if (j.contains("$vt")) {
       std::string name = j["$vt"].is_string() ? j["$vt"].get<std::string>() : "";
       bool array = name.size() > 2 && name.substr(name.size() - 2) == "[]";
@@ -125,18 +138,19 @@ bool Reader::Typed(const Json& j, int32_t cimType, const std::wstring& objectCla
     }
     value = j.contains("$value") ? &j["$value"] : nullptr;
     if (value == nullptr) return Fail(where, "missing \"$value\"");
+    place = where.Key("$value");
   }
-  if (!isArray) return Scalar(*value, type, objectClass, where, out);
+  if (!isArray) return Scalar(*value, type, objectClass, place, out);
   if (value->is_null()) {
     *out = Value::Null();
     return true;
   }
-  if (!value->is_array()) return Fail(where, "expected a list");
+  if (!value->is_array()) return Fail(place, "expected a list");
   std::vector<Value> elements;
   elements.reserve(value->size());
   for (size_t i = 0; i < value->size(); ++i) {
     Value element;
-    if (!Scalar((*value)[i], type, objectClass, where + "[" + std::to_string(i) + "]", &element)) {
+    if (!Scalar((*value)[i], type, objectClass, place.Index(i), &element)) {
       return false;
     }
     elements.push_back(std::move(element));
@@ -145,108 +159,152 @@ bool Reader::Typed(const Json& j, int32_t cimType, const std::wstring& objectCla
   return true;
 }
 
-bool Reader::Object(const Json& j, std::wstring className, const std::string& where,
+bool Reader::Object(const Json& j, std::wstring className, const DocPlace& where,
                     wmi::ObjectPtr* out) {
   if (!j.is_object()) return Fail(where, "expected an object");
-  if (j.contains("$class") && j["$class"].is_string()) className = Wide(j["$class"].get<std::string>());
+  if (j.contains("$class")) {
+    if (!j["$class"].is_string()) {
+      *error_ = where.KeyError("$class", "\"$class\" must be a class name");
+      return false;
+    }
+    className = Wide(j["$class"].get<std::string>());
+  }
   auto def = ns_.FindClass(className);
   if (!def) return Fail(where, "unknown class \"" + ToConsoleText(className) + "\"");
   auto object = std::dynamic_pointer_cast<SimObject>(ns_.NewInstance(className, {}));
   for (const auto& [name, item] : j.items()) {
     if (name == "$class") continue;
     const PropertyDef* p = def->FindProperty(Wide(name));
-    if (p == nullptr) return Fail(where, "class has no property \"" + name + "\"");
+    if (p == nullptr) {
+      *error_ = where.KeyError(name, "class has no property \"" + name + "\"");
+      return false;
+    }
     int32_t cimType = p->cimType;
     Value value;
-    if (!Typed(item, cimType, p->objectClass, where + "." + name, &value)) return false;
+    if (!Typed(item, cimType, p->objectClass, where.Key(name), &value)) return false;
     object->Set(p->name, std::move(value), cimType);
   }
   *out = object;
   return true;
 }
 
-bool ReadProperties(const Json& list, const std::string& where, std::vector<PropertyDef>* out,
-                    std::string* error) {
-  if (!list.is_array()) {
-    *error = where + ": expected a list of properties";
+// A member that must be text when present; `out` keeps its value otherwise.
+bool OptionalText(const Json& object, const DocPlace& where, const char* name, std::string* out,
+                  std::string* error) {
+  auto it = object.find(name);
+  if (it == object.end()) return true;
+  if (!it->is_string()) {
+    *error = where.KeyError(name, "\"" + std::string(name) + "\" must be text");
     return false;
   }
-  for (const auto& p : list) {
-    PropertyDef def;
-    if (!p.is_object() || !p.contains("name") || !p["name"].is_string() ||
-        !ParseCimType(p.value("type", std::string("string")), &def.cimType)) {
-      *error = where + ": each property needs a \"name\" and a known \"type\"";
+  *out = it->get<std::string>();
+  return true;
+}
+
+// The object's "name", which must be text.
+bool ReadName(const Json& j, const DocPlace& where, const char* what, std::string* name,
+              std::string* error) {
+  if (!j.is_object() || !j.contains("name") || !j["name"].is_string()) {
+    *error = j.is_object() && j.contains("name") ? where.KeyError("name", what) : where.Error(what);
+    return false;
+  }
+  *name = j["name"].get<std::string>();
+  return true;
+}
+
+bool ReadProperty(const Json& p, const DocPlace& where, PropertyDef* def, std::string* error) {
+  const char* what = "each property needs a \"name\" and a known \"type\"";
+  std::string name, type = "string", objectClass;
+  if (!ReadName(p, where, what, &name, error) ||
+      !CheckKnownKeys(p, where, {"name", "type", "class", "key"}, error) ||
+      !OptionalText(p, where, "type", &type, error) ||
+      !OptionalText(p, where, "class", &objectClass, error)) {
+    return false;
+  }
+  if (!ParseCimType(type, &def->cimType)) {
+    *error = where.KeyError("type", what);
+    return false;
+  }
+  if (p.contains("key")) {
+    if (!p["key"].is_boolean()) {
+      *error = where.KeyError("key", "\"key\" must be true or false");
       return false;
     }
-    def.name = Wide(p["name"].get<std::string>());
-    def.objectClass = Wide(p.value("class", std::string()));
-    def.key = p.value("key", false);
+    def->key = p["key"].get<bool>();
+  }
+  def->name = Wide(name);
+  def->objectClass = Wide(objectClass);
+  return true;
+}
+
+bool ReadProperties(const Json& list, const DocPlace& where, std::vector<PropertyDef>* out,
+                    std::string* error) {
+  if (!list.is_array()) {
+    *error = where.Error("expected a list of properties");
+    return false;
+  }
+  for (size_t i = 0; i < list.size(); ++i) {
+    PropertyDef def;
+    if (!ReadProperty(list[i], where.Index(i), &def, error)) return false;
     out->push_back(std::move(def));
   }
   return true;
 }
 
-bool ReadClass(const Json& j, const std::string& where, ClassDef* def, std::string* error) {
-  if (!j.is_object() || !j.contains("name") || !j["name"].is_string()) {
-    *error = where + ": a class needs a \"name\"";
+bool ReadMethod(const Json& m, const DocPlace& where, MethodDef* method, std::string* error) {
+  std::string name;
+  if (!ReadName(m, where, "a method needs a \"name\"", &name, error) ||
+      !CheckKnownKeys(m, where, {"name", "in", "out"}, error)) {
     return false;
   }
-  def->name = Wide(j["name"].get<std::string>());
+  method->name = Wide(name);
+  if (m.contains("in") && !ReadProperties(m["in"], where.Key("in"), &method->in, error)) {
+    return false;
+  }
+  return !m.contains("out") || ReadProperties(m["out"], where.Key("out"), &method->out, error);
+}
+
+bool ReadClass(const Json& j, const DocPlace& where, ClassDef* def, std::string* error) {
+  std::string name;
+  if (!ReadName(j, where, "a class needs a \"name\"", &name, error) ||
+      !CheckKnownKeys(j, where, {"name", "properties", "methods"}, error)) {
+    return false;
+  }
+  def->name = Wide(name);
   if (j.contains("properties") &&
-      !ReadProperties(j["properties"], where + ".properties", &def->properties, error)) {
+      !ReadProperties(j["properties"], where.Key("properties"), &def->properties, error)) {
     return false;
   }
-  const Json methods = j.value("methods", Json::array());
-  if (!methods.is_array()) {
-    *error = where + ": \"methods\" must be a list";
+  auto methods = j.find("methods");
+  if (methods == j.end()) return true;
+  if (!methods->is_array()) {
+    *error = where.KeyError("methods", "\"methods\" must be a list");
     return false;
   }
-  for (const auto& m : methods) {
+  for (size_t i = 0; i < methods->size(); ++i) {
     MethodDef method;
-    if (!m.is_object() || !m.contains("name") || !m["name"].is_string()) {
-      *error = where + ": a method needs a \"name\"";
-      return false;
-    }
-    method.name = Wide(m["name"].get<std::string>());
-    if (m.contains("in") && !ReadProperties(m["in"], where + ".in", &method.in, error)) return false;
-    if (m.contains("out") && !ReadProperties(m["out"], where + ".out", &method.out, error)) {
-      return false;
-    }
+    if (!ReadMethod((*methods)[i], where.Key("methods").Index(i), &method, error)) return false;
     def->methods.push_back(std::move(method));
   }
   return true;
 }
 
-bool LoadNamespace(const Json& j, const std::string& where, Namespace& ns, std::string* error) {
-  if (!j.is_object()) {
-    *error = where + ": expected an object with \"classes\" and \"instances\"";
-    return false;
-  }
-  const Json classes = j.value("classes", Json::array());
-  if (!classes.is_array()) {
-    *error = where + ": \"classes\" must be a list";
-    return false;
-  }
-  for (size_t i = 0; i < classes.size(); ++i) {
-    ClassDef def;
-    if (!ReadClass(classes[i], where + ".classes[" + std::to_string(i) + "]", &def, error)) {
-      return false;
-    }
-    ns.DefineClass(std::move(def));
-  }
+bool LoadInstances(const Json& j, const DocPlace& where, Namespace& ns, std::string* error) {
   Reader reader(ns, error);
-  const Json instancesByClass = j.value("instances", Json::object());
-  if (!instancesByClass.is_object()) return reader.Fail(where, "\"instances\" must be an object");
-  for (const auto& [className, list] : instancesByClass.items()) {
-    const std::string at = where + ".instances." + className;
+  auto byClass = j.find("instances");
+  if (byClass == j.end()) return true;
+  if (!byClass->is_object()) {
+    *error = where.KeyError("instances", "\"instances\" must be an object");
+    return false;
+  }
+  for (const auto& [className, list] : byClass->items()) {
+    const DocPlace at = where.Key("instances").Key(className);
     if (!ns.FindClass(Wide(className))) return reader.Fail(at, "unknown class");
     if (!list.is_array()) return reader.Fail(at, "expected a list of instances");
     std::vector<wmi::ObjectPtr> instances;
     for (size_t i = 0; i < list.size(); ++i) {
       wmi::ObjectPtr object;
-      if (!reader.Object(list[i], Wide(className), at + "[" + std::to_string(i) + "]", &object)) {
-        return false;
-      }
+      if (!reader.Object(list[i], Wide(className), at.Index(i), &object)) return false;
       instances.push_back(object);
     }
     ns.SetInstances(Wide(className), std::move(instances));
@@ -254,18 +312,51 @@ bool LoadNamespace(const Json& j, const std::string& where, Namespace& ns, std::
   return true;
 }
 
+bool LoadNamespace(const Json& j, const DocPlace& where, Namespace& ns, std::string* error) {
+  if (!j.is_object()) {
+    *error = where.Error("expected an object with \"classes\" and \"instances\"");
+    return false;
+  }
+  if (!CheckKnownKeys(j, where, {"classes", "instances"}, error)) return false;
+  auto classes = j.find("classes");
+  if (classes != j.end()) {
+    if (!classes->is_array()) {
+      *error = where.KeyError("classes", "\"classes\" must be a list");
+      return false;
+    }
+    for (size_t i = 0; i < classes->size(); ++i) {
+      ClassDef def;
+      if (!ReadClass((*classes)[i], where.Key("classes").Index(i), &def, error)) return false;
+      ns.DefineClass(std::move(def));
+    }
+  }
+  return LoadInstances(j, where, ns, error);
+}
+
 }  // namespace
 
 uint16_t VariantTypeOf(int32_t cimType) {
   switch (cimType) {
-    case cim::kSint8: case cim::kSint16: case cim::kChar16: return vt::kI2;
-    case cim::kUint8: return vt::kUi1;
-    case cim::kUint16: case cim::kSint32: case cim::kUint32: return vt::kI4;
-    case cim::kReal32: return vt::kR4;
-    case cim::kReal64: return vt::kR8;
-    case cim::kBoolean: return vt::kBool;
-    case cim::kObject: return vt::kUnknown;
-    default: return vt::kBstr;  // strings, 64-bit integers, dates, references
+    case cim::kSint8:
+    case cim::kSint16:
+    case cim::kChar16:
+      return vt::kI2;
+    case cim::kUint8:
+      return vt::kUi1;
+    case cim::kUint16:
+    case cim::kSint32:
+    case cim::kUint32:
+      return vt::kI4;
+    case cim::kReal32:
+      return vt::kR4;
+    case cim::kReal64:
+      return vt::kR8;
+    case cim::kBoolean:
+      return vt::kBool;
+    case cim::kObject:
+      return vt::kUnknown;
+    default:
+      return vt::kBstr;  // strings, 64-bit integers, dates, references
   }
 }
 
@@ -284,12 +375,13 @@ bool ParseCimType(const std::string& name, int32_t* cimType) {
 
 bool LoadWmiData(const Json& section, Repository& repository, std::string* error) {
   if (section.is_null()) return true;
+  const DocPlace wmi("wmi");
   if (!section.is_object()) {
-    *error = "\"wmi\" must be an object of namespaces";
+    *error = wmi.Error("expected an object of namespaces");
     return false;
   }
   for (const auto& [name, ns] : section.items()) {
-    if (!LoadNamespace(ns, "wmi." + name, repository.Add(Wide(name)), error)) return false;
+    if (!LoadNamespace(ns, wmi.Key(name), repository.Add(Wide(name)), error)) return false;
   }
   return true;
 }
