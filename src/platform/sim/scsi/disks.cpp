@@ -312,7 +312,8 @@ Win32Error SimDevice::RunRequest(const SanLun& lun, const SanPath& path,
   uint32_t transferred = 0;
   if (request.dataIn == 1 && request.data != nullptr) {
     transferred = static_cast<uint32_t>(std::min<size_t>(outcome.dataIn.size(), request.length));
-    std::memcpy(request.data, outcome.dataIn.data(), transferred);
+    // A unit attention or an error carries no data at all.
+    if (transferred > 0) std::memcpy(request.data, outcome.dataIn.data(), transferred);
     if (fullTransfer && outcome.status == kScsiGood) transferred = request.length;
   } else if (request.dataIn == 0 && outcome.status == kScsiGood) {
     transferred = request.length;
