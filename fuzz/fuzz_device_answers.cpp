@@ -2,9 +2,12 @@
 // list and its targets, address answers, and pass-through answers with any
 // status, sense length, transferred length, sense and data bytes, from
 // drives that may fail to open or to answer. The drive walk, the drive
-// identifiers and every pgr disk action run on them; the checks are that
-// nothing is read or written outside the buffers the programs handed over
-// (the sanitizers) and that identifiers keep their form.
+// identifiers and every pgr disk action run on them, with any answer of the
+// DSM's path records for a refused address; the checks are that nothing is
+// read or written outside the buffers the programs handed over (the
+// sanitizers), that identifiers keep their form, and that a multipath
+// request goes only to one drive per command, once per execute, and only
+// after the records named a LUN.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz_check.h"
@@ -54,9 +58,18 @@ std::string PickTarget(FuzzedDataProvider& in) {
   }
 }
 
+// What the multipath requests of one pgr command reached.
+struct MultipathRecord {
+  bool lunNamed = false;   // the path records named a LUN with a serial number
+  bool oneCommand = true;  // the pgr command sends one SCSI command object
+  size_t requests = 0;
+  std::string drive;  // the drive the first one went to
+};
+
 class FuzzDevice : public platform::Device {
  public:
-  explicit FuzzDevice(FuzzedDataProvider& in) : in_(in) {}
+  FuzzDevice(FuzzedDataProvider& in, std::string path, MultipathRecord& record)
+      : in_(in), path_(std::move(path)), record_(record) {}
 
   platform::Win32Error IoControl(uint32_t code, const void* input, uint32_t inSize, void* out,
                                  uint32_t outSize, uint32_t* returned) override {
@@ -73,6 +86,7 @@ class FuzzDevice : public platform::Device {
     // (the sense buffer after its 72-byte structure).
     const bool mpio = code == platform::kIoctlMpioPassThroughPathDirect;
     FUZZ_CHECK(mpio || code == platform::kIoctlScsiPassThroughDirect);
+    if (mpio) CheckMultipathTarget();
     const size_t size = mpio ? kMpioRequestSize : kRequestSize;
     FUZZ_CHECK(inSize == size && outSize == size && input == out);
     // Every buffer the device gets starts on a page.
@@ -99,7 +113,18 @@ class FuzzDevice : public platform::Device {
   }
 
  private:
+  void CheckMultipathTarget() {
+    FUZZ_CHECK(record_.lunNamed);
+    FUZZ_CHECK(path_.find("PhysicalDrive") != std::string::npos);
+    if (record_.requests++ == 0) record_.drive = path_;
+    if (!record_.oneCommand) return;
+    FUZZ_CHECK(record_.drive == path_);
+    FUZZ_CHECK(record_.requests <= 2);  // list executes twice; the rest once
+  }
+
   FuzzedDataProvider& in_;
+  std::string path_;
+  MultipathRecord& record_;
 };
 
 class FuzzDevices : public platform::DeviceIo {
@@ -110,7 +135,7 @@ class FuzzDevices : public platform::DeviceIo {
                             std::unique_ptr<platform::Device>* device) override {
     FUZZ_CHECK(path.size() <= 260);
     if (in_.ConsumeBool()) return platform::win32_error::kFileNotFound;
-    *device = std::make_unique<FuzzDevice>(in_);
+    *device = std::make_unique<FuzzDevice>(in_, path, record);
     return platform::win32_error::kSuccess;
   }
 
@@ -131,6 +156,8 @@ class FuzzDevices : public platform::DeviceIo {
     return platform::win32_error::kSuccess;
   }
 
+  MultipathRecord record;
+
  private:
   FuzzedDataProvider& in_;
 };
@@ -138,10 +165,11 @@ class FuzzDevices : public platform::DeviceIo {
 class FuzzMachine : public platform::Machine {
  public:
   explicit FuzzMachine(FuzzedDataProvider& in) : devices_(in) {}
-  // The disk commands never reach WMI.
+  // The disk commands never reach WMI; the path records come from a lookup.
   platform::wmi::Runtime& Wmi() override { std::abort(); }
   platform::DeviceIo& Devices() override { return devices_; }
   int Finish() override { return 0; }
+  MultipathRecord& Record() { return devices_.record; }
 
  private:
   FuzzDevices devices_;
@@ -168,14 +196,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scsi::CollectDriveIdentities(drives, out);
   for (const auto& drive : drives) FUZZ_CHECK(!drive.Identifier.empty() && IdentifierForm(drive.Identifier));
 
+  // The records name a LUN by a serial some drive gave, or by any text.
+  const auto pathOwner = [&](const scsi::ScsiAddress&) {
+    scsi::PathOwner owner;
+    owner.found = static_cast<scsi::PathOwner::Found>(in.ConsumeIntegralInRange(0, 2));
+    if (!drives.empty() && in.ConsumeBool()) {
+      owner.serial = drives[in.ConsumeIntegralInRange<size_t>(0, drives.size() - 1)].Identifier;
+    } else {
+      owner.serial = in.ConsumeRandomLengthString(16);
+    }
+    machine.Record().lunNamed |=
+        owner.found == scsi::PathOwner::Found::kSerial && !owner.serial.empty();
+    return owner;
+  };
   const std::string disk = in.ConsumeRandomLengthString(300);
   const std::string key = in.ConsumeRandomLengthString(10);
   for (const char* action : {"list", "tur", "register", "reserve", "unregister", "clear",
                              "release"}) {
     const char* words[] = {"pgr", action, disk.c_str(), key.c_str()};
-    FUZZ_CHECK(scsi::Pgr(out, 4, words) == 0);
+    machine.Record() = {};
+    FUZZ_CHECK(scsi::Pgr(out, 4, words, pathOwner) == 0);
   }
+  // One command per drive, whose names may hold anything, even an address.
   const char* all[] = {"pgr", "list"};
-  FUZZ_CHECK(scsi::Pgr(out, 2, all) == 0);
+  machine.Record() = {};
+  machine.Record().oneCommand = false;
+  FUZZ_CHECK(scsi::Pgr(out, 2, all, pathOwner) == 0);
   return 0;
 }

@@ -4,8 +4,9 @@
 
 #include "dsm/commands.h"
 #include "dsm/iostatus.h"
-#include "scsi/pgr.h"
+#include "dsm/path_owner.h"
 #include "scsi/dsm_settings.h"
+#include "scsi/pgr.h"
 
 namespace cli {
 
@@ -41,7 +42,9 @@ CommandHandlers TollardHandlers() {
     return dsm::ShowIoStatus(out, count, words);
   };
   h.pgr = [](int count, const char* const* words, Output& out) {
-    return scsi::Pgr(out, count, words);
+    // The DSM's path records name the disk behind an address; the SCSI code
+    // takes them as a lookup and so does not depend on the DSM subsystem.
+    return scsi::Pgr(out, count, words, dsm::PathOwnerOf);
   };
   return h;
 }

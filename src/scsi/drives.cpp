@@ -98,6 +98,15 @@ std::string QueryDriveIdentifier(const std::string& path, platform::Output& out)
   return IdentifierOfPage(page);
 }
 
+std::string FindDriveWithIdentifier(const std::string& identifier, platform::Output& out) {
+  std::string found;
+  if (identifier.empty()) return found;
+  ForEachPhysicalDrive([&](const std::string& path) {
+    if (found.empty() && QueryDriveIdentifier(path, out) == identifier) found = path;
+  });
+  return found;
+}
+
 uint32_t CollectDriveIdentities(std::vector<DriveIdentity>& list, platform::Output& out) {
   return ForEachPhysicalDrive([&](const std::string& path) {
     std::string identifier = QueryDriveIdentifier(path, out);

@@ -31,6 +31,11 @@ std::string IdentifierOfPage(const std::array<uint8_t, 64>& page);
 /// identifier, or empty when the drive does not answer with that page.
 std::string QueryDriveIdentifier(const std::string& path, platform::Output& out);
 
+/// The path ("\\.\PhysicalDriveN") of the first physical drive in walk
+/// order whose identifier is `identifier`, or empty when none has it (an
+/// empty identifier is nobody's). Drives after that one are not asked.
+std::string FindDriveWithIdentifier(const std::string& identifier, platform::Output& out);
+
 /// A physical drive and its identifier.
 struct DriveIdentity {
   std::string Identifier;

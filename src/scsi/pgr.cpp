@@ -72,16 +72,16 @@ void ReadAndDump(platform::Output& out, ScsiCommand& command, uint8_t serviceAct
   HexDump(out, buffer.data(), transferred);
 }
 
-void ListDisk(platform::Output& out, const std::string& path) {
-  ScsiCommand command(path);
+void ListDisk(platform::Output& out, const std::string& path, const PathOwnerLookup& pathOwner) {
+  ScsiCommand command(path, pathOwner);
   std::vector<uint8_t> buffer(kReserveInLength, 0);
   ReadAndDump(out, command, 0x00, buffer, " registered keys:\n");
   ReadAndDump(out, command, 0x01, buffer, " reservations:\n");
 }
 
-void ReserveOut(platform::Output& out, const std::string& path, PgrAction action,
-                std::string_view key) {
-  ScsiCommand command(path);
+void ReserveOut(platform::Output& out, const std::string& path, const PathOwnerLookup& pathOwner,
+                PgrAction action, std::string_view key) {
+  ScsiCommand command(path, pathOwner);
   std::array<uint8_t, 24> parameters = ReserveOutParameters(action, key);
   command.SetCdb(ReserveOutCdb(action));
   command.SetDataOut(parameters.data(), kParameterListLength);
@@ -89,8 +89,9 @@ void ReserveOut(platform::Output& out, const std::string& path, PgrAction action
   PrintResult(out, result, command);
 }
 
-void TestUnitReady(platform::Output& out, const std::string& path) {
-  ScsiCommand command(path);
+void TestUnitReady(platform::Output& out, const std::string& path,
+                   const PathOwnerLookup& pathOwner) {
+  ScsiCommand command(path, pathOwner);
   command.SetCdb({});
   bool result = command.Execute(out);
   PrintResult(out, result, command);
@@ -106,17 +107,18 @@ std::optional<std::string> DiskPath(platform::Output& out, const char* word) {
   return path;
 }
 
-void RunDiskAction(platform::Output& out, PgrAction action, int count, const char* const* words) {
+void RunDiskAction(platform::Output& out, PgrAction action, int count, const char* const* words,
+                   const PathOwnerLookup& pathOwner) {
   bool needsKey = action != PgrAction::kTur && action != PgrAction::kList;
   if (count < 3 || (needsKey && (count < 4 || std::strlen(words[3]) != kKeyLength))) return;
   std::optional<std::string> path = DiskPath(out, words[2]);
   if (!path) return;
   if (action == PgrAction::kList) {
-    ListDisk(out, *path);
+    ListDisk(out, *path, pathOwner);
   } else if (action == PgrAction::kTur) {
-    TestUnitReady(out, *path);
+    TestUnitReady(out, *path, pathOwner);
   } else {
-    ReserveOut(out, *path, action, words[3]);
+    ReserveOut(out, *path, pathOwner, action, words[3]);
   }
 }
 
@@ -191,7 +193,8 @@ void HexDump(platform::Output& out, const uint8_t* bytes, size_t size) {
   out.Flush();
 }
 
-int Pgr(platform::Output& out, int count, const char* const* words) {
+int Pgr(platform::Output& out, int count, const char* const* words,
+        const PathOwnerLookup& pathOwner) {
   PgrAction action = count >= 2 ? PgrActionOf(words[1]) : PgrAction::kShow;
   switch (action) {
     case PgrAction::kShow: ShowReservationSettings(out); break;
@@ -203,11 +206,13 @@ int Pgr(platform::Output& out, int count, const char* const* words) {
     case PgrAction::kDisable: WriteReservationSettings(out, false, nullptr); break;
     case PgrAction::kList:
       if (count < 3) {
-        ForEachPhysicalDrive([&](const std::string& path) { ListDisk(out, path); });
+        ForEachPhysicalDrive([&](const std::string& path) { ListDisk(out, path, pathOwner); });
         break;
       }
       [[fallthrough]];
-    default: RunDiskAction(out, action, count, words); break;
+    default:
+      RunDiskAction(out, action, count, words, pathOwner);
+      break;
   }
   return 0;
 }

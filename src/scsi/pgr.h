@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/output.h"
+#include "scsi/scsi_command.h"
 
 namespace scsi {
 
@@ -39,7 +40,10 @@ uint32_t ReserveInAnswerLength(const uint8_t* answer, uint32_t transferred);
 /// (0x21-0x7E as is, "." otherwise); a short last row is padded.
 void HexDump(platform::Output& out, const uint8_t* bytes, size_t size);
 
-/// Handler of pgr; words[0] is the command word. Always returns 0.
-int Pgr(platform::Output& out, int count, const char* const* words);
+/// Handler of pgr; words[0] is the command word. `pathOwner` names the LUN
+/// behind an address whose adapter refuses the command (ScsiCommand).
+/// Always returns 0.
+int Pgr(platform::Output& out, int count, const char* const* words,
+        const PathOwnerLookup& pathOwner);
 
 }  // namespace scsi

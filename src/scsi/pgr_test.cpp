@@ -77,8 +77,14 @@ class PgrTest : public ScsiTest {
  protected:
   int Run(std::vector<const char*> words) {
     out.Clear();
-    return Pgr(out, static_cast<int>(words.size()), words.data());
+    return Pgr(out, static_cast<int>(words.size()), words.data(), [this](const ScsiAddress& a) {
+      asked.push_back(a.PortNumber << 24 | a.PathId << 16 | a.TargetId << 8 | a.Lun);
+      return owner;
+    });
   }
+
+  PathOwner owner{PathOwner::Found::kNoPath, ""};
+  std::vector<uint32_t> asked;
 };
 
 TEST_F(PgrTest, ReserveOutActionsSendTheirCommandAndReport) {
@@ -155,6 +161,42 @@ TEST_F(PgrTest, ListDumpsWhatEachReadBroughtBack) {
   ASSERT_EQ(Devices().sent.size(), 4u);
   const auto& second = Devices().sent[3].request;
   EXPECT_EQ((Bytes{second[36], second[37], second[43], second[44]}), (Bytes{0x5E, 1, 0x10, 0}));
+}
+
+// Every disk action on an address hands the lookup on, so a refused command
+// reaches the owning LUN's drive, once per execute, and no other drive.
+TEST_F(PgrTest, RefusedAddressesReachTheOwningLunsDrive) {
+  std::vector<uint8_t> page(64, 0);
+  page[1] = 0x83, page[3] = 0x38, page[7] = 16, page[8] = 0x60;
+  page[19] = 0x6A, page[20] = 0x0B, page[21] = 0x1C, page[22] = 0x20, page[23] = 0x02;
+  for (const char* name : {"PhysicalDrive1", "PhysicalDrive2"}) {
+    Devices().dosNames[name] = std::string("\\Device\\Harddisk1\\DR1\0\0", 23);
+    Devices().disks[std::string("\\\\.\\") + name].respond =
+        Answer(0, {}, name[13] == '2' ? page : Bytes(64, 0));
+    Devices().disks[std::string("\\\\.\\") + name].mpio = Answer(0);
+  }
+  Devices().dosNames[""] = std::string("PhysicalDrive1\0PhysicalDrive2\0\0", 31);
+  Devices().disks["\\\\.\\Scsi2:"].respond = [](uint8_t*, uint8_t*) { return 1u; };
+  owner = {PathOwner::Found::kSerial, "6A0B1C20-02"};
+  const std::pair<std::vector<const char*>, size_t> cases[] = {
+      {{"pgr", "register", "2.0.1.2", "ABCDEFGH"}, 1},
+      {{"pgr", "clear", "2.0.1.2", "ABCDEFGH"}, 1},
+      {{"pgr", "tur", "2.0.1.2"}, 1},
+      {{"pgr", "list", "2.0.1.2"}, 2},
+  };
+  for (const auto& [words, executes] : cases) {
+    Devices().sent.clear();
+    asked.clear();
+    Run(words);
+    EXPECT_EQ(asked, std::vector<uint32_t>{0x02000102}) << words[1];
+    size_t mpio = 0;
+    for (const auto& sent : Devices().sent) {
+      if (sent.code != platform::kIoctlMpioPassThroughPathDirect) continue;
+      ++mpio;
+      EXPECT_EQ(sent.path, "\\\\.\\PhysicalDrive2") << words[1];
+    }
+    EXPECT_EQ(mpio, executes) << words[1];
+  }
 }
 
 TEST(ReserveInAnswerLength, TrustsTheAdapterUnlessItReportsTheWholeBuffer) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/machine.h"
 #include "scsi/bytes.h"
@@ -94,14 +95,6 @@ class PageBuffer {
   uint8_t* bytes_;
 };
 
-// The answers of a drive that does not have the path (MPIO refuses the
-// address) or is no multipath disk at all (the class or port driver does
-// not know the control code); any other answer is the owner's reason.
-bool IsNotThisDisk(platform::Win32Error error) {
-  return error == 1 || error == platform::win32_error::kNotSupported ||
-         error == platform::win32_error::kInvalidParameter;
-}
-
 void WriteReason(platform::Output& errors, const std::string& device, platform::Win32Error error) {
   errors.Line("tollard: " + device + ": " +
               platform::CurrentMachine().Devices().ErrorText(error));
@@ -124,7 +117,8 @@ std::optional<std::string> ResolveDiskArgument(std::string_view text) {
   return path;
 }
 
-ScsiCommand::ScsiCommand(const std::string& path) {
+ScsiCommand::ScsiCommand(const std::string& path, PathOwnerLookup pathOwner)
+    : pathOwner_(std::move(pathOwner)) {
   if (path.size() > kMaxDevicePath) return;
   name_ = path;
   std::string opened = path;
@@ -201,32 +195,52 @@ uint32_t ScsiCommand::Transferred() const {
   return std::min(dataLength_, dataLength_ - outcome_.Residual);
 }
 
+// The multipath disk of the current address, found once per command. The
+// DSM's records name the LUN that owns the path and the LUN's serial number
+// names its drive: a reservation command must never be offered to a disk it
+// is not meant for, so no drive is tried on the chance that it has the path.
+const std::string& ScsiCommand::MultipathDisk(platform::Output& out) {
+  if (routeFound_) return owner_;
+  routeFound_ = true;
+  const ScsiAddress address = CurrentScsiAddress();
+  const PathOwner lunOwner = pathOwner_ ? pathOwner_(address) : PathOwner{};
+  switch (lunOwner.found) {
+    case PathOwner::Found::kUnreadable:
+      noOwnerReason_ = "the DSM's path records cannot be read";
+      break;
+    case PathOwner::Found::kNoPath:
+      noOwnerReason_ = "no multipath device has a path with this address";
+      break;
+    case PathOwner::Found::kSerial:
+      owner_ = FindDriveWithIdentifier(lunOwner.serial, out);
+      if (!owner_.empty()) break;
+      noOwnerReason_ = lunOwner.serial.empty()
+                           ? "the multipath device with this path has no serial number"
+                           : "no disk has the serial number " + lunOwner.serial;
+      break;
+  }
+  // Asking the drives for their identifiers opened each of them.
+  CurrentScsiAddress() = address;
+  return owner_;
+}
+
 // Storport refuses a pass-through through the adapter for a unit a class
 // driver has claimed, which every multipath disk is. MPIO takes the same
-// command down one path of a disk, but only on the disk that has a path
-// with the request's address; the drives are tried in the system's order
-// and the first that takes it ran the command on that path's I_T nexus.
-platform::Win32Error ScsiCommand::SendThroughMultipath(uint8_t* request) {
-  platform::DeviceIo& devices = platform::CurrentMachine().Devices();
-  bool sent = false;
-  owner_.clear();
-  ownerError_ = platform::win32_error::kFileNotFound;
-  ForEachPhysicalDrive([&](const std::string& path) {
-    if (sent || path.find("PhysicalDrive") == std::string::npos) return;
-    std::unique_ptr<platform::Device> drive;
-    if (devices.Open(path, &drive) != platform::win32_error::kSuccess || !drive) return;
-    uint32_t returned = 0;
-    const platform::Win32Error error =
-        drive->IoControl(platform::kIoctlMpioPassThroughPathDirect, request, kMpioRequestSize,
-                         request, kMpioRequestSize, &returned);
-    if (error == platform::win32_error::kSuccess) {
-      sent = true;
-    } else if (!IsNotThisDisk(error) && owner_.empty()) {
-      owner_ = path;
-      ownerError_ = error;
-    }
-  });
-  return sent ? platform::win32_error::kSuccess : ownerError_;
+// command down the path with the request's address, on the disk it belongs
+// to, so the command still runs on that path's I_T nexus.
+platform::Win32Error ScsiCommand::SendThroughMultipath(uint8_t* request, platform::Output& out) {
+  const std::string& disk = MultipathDisk(out);
+  if (disk.empty()) return platform::win32_error::kFileNotFound;
+  std::unique_ptr<platform::Device> drive;
+  ownerError_ = platform::CurrentMachine().Devices().Open(disk, &drive);
+  if (ownerError_ == platform::win32_error::kSuccess && !drive) {
+    ownerError_ = platform::win32_error::kFileNotFound;
+  }
+  if (ownerError_ != platform::win32_error::kSuccess) return ownerError_;
+  uint32_t returned = 0;
+  ownerError_ = drive->IoControl(platform::kIoctlMpioPassThroughPathDirect, request,
+                                 kMpioRequestSize, request, kMpioRequestSize, &returned);
+  return ownerError_;
 }
 
 void ScsiCommand::ReportMultipathFailure(platform::Output& errors) const {
@@ -234,7 +248,7 @@ void ScsiCommand::ReportMultipathFailure(platform::Output& errors) const {
     WriteReason(errors, owner_, ownerError_);
     return;
   }
-  errors.Line("tollard: " + name_ + ": no multipath disk has this path");
+  errors.Line("tollard: " + name_ + ": " + noOwnerReason_);
   errors.Flush();
 }
 
@@ -258,7 +272,7 @@ bool ScsiCommand::Execute(platform::Output& out, platform::Output& errors) {
     const auto mpio = BuildMpioRequest(data_ != nullptr ? data.Get() : nullptr);
     std::copy(mpio.begin(), mpio.end(), r);
     senseOffset = kMpioSenseOffset;
-    error = SendThroughMultipath(r);
+    error = SendThroughMultipath(r, out);
     if (error != platform::win32_error::kSuccess) {
       WriteReason(errors, name_, adapterError);
       ReportMultipathFailure(errors);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,22 @@ struct ScsiAddress {
   uint32_t TargetId = 0;
   uint32_t Lun = 0;
 };
+
+/// What the DSM's own path records say of an address.
+struct PathOwner {
+  enum class Found {
+    kSerial,      // a multipath device has a path with the address
+    kUnreadable,  // the records cannot be read
+    kNoPath,      // no multipath device has a path with the address
+  };
+  Found found = Found::kUnreadable;
+  /// With kSerial: the serial number of the LUN that owns the path.
+  std::string serial;
+};
+
+/// Names the owner of the path with an address. The caller hands it in, so
+/// the SCSI code reads no DSM records of its own.
+using PathOwnerLookup = std::function<PathOwner(const ScsiAddress&)>;
 
 /// The process-wide address, set by every ScsiCommand open and read by
 /// every execute: commands go to one device at a time.
@@ -73,8 +90,10 @@ class ScsiCommand {
  public:
   /// Opens `path` and sets CurrentScsiAddress: from the path in port form
   /// ("\\.\Scsi..."; the port device "\\.\Scsi<port>:" is opened), else
-  /// from the device's address query (0 when that fails).
-  explicit ScsiCommand(const std::string& path);
+  /// from the device's address query (0 when that fails). `pathOwner`
+  /// finds the multipath disk of an address the adapter refuses; without
+  /// one such a command goes nowhere else.
+  explicit ScsiCommand(const std::string& path, PathOwnerLookup pathOwner = {});
   ~ScsiCommand() { Close(); }
   ScsiCommand(const ScsiCommand&) = delete;
   ScsiCommand& operator=(const ScsiCommand&) = delete;
@@ -94,8 +113,12 @@ class ScsiCommand {
   /// CONDITION with a recovered error. A NOT READY or UNIT ATTENTION with
   /// ASC 0x29 writes "<name>: device reset" (no line end) to `out`.
   /// A command to an address ("\\.\Scsi...") that the adapter refuses goes
-  /// down the same path through the multipath disk that has it; when that
-  /// fails too, the reasons go to `errors`, one line each.
+  /// down the same path through the multipath disk of the LUN that owns the
+  /// path: the physical drive whose identifier is the serial number the
+  /// path owner lookup gives (found once per command, the first in walk
+  /// order). Only that drive is sent the command, once. When there is no
+  /// such drive or it fails the command, the adapter's reason and then the
+  /// route's go to `errors`, one line each.
   bool Execute(platform::Output& out, platform::Output& errors = platform::StandardError());
 
   /// The 88-byte request for the current address, naming `data` (the
@@ -113,7 +136,8 @@ class ScsiCommand {
  private:
   bool JudgeOutcome(bool sent, platform::Output& out) const;
   void FillHeader(uint8_t* request, const uint8_t* data, uint32_t senseOffset) const;
-  platform::Win32Error SendThroughMultipath(uint8_t* request);
+  const std::string& MultipathDisk(platform::Output& out);
+  platform::Win32Error SendThroughMultipath(uint8_t* request, platform::Output& out);
   void ReportMultipathFailure(platform::Output& errors) const;
 
   std::unique_ptr<platform::Device> device_;
@@ -126,8 +150,12 @@ class ScsiCommand {
   uint32_t dataLength_ = 0;
   ScsiOutcome outcome_;
   std::string name_;
-  // The multipath disk that has the path but failed the command, and why.
+  PathOwnerLookup pathOwner_;
+  // The multipath route, found on the first refusal: the owning drive's
+  // path, or empty with the reason there is none; and the drive's error.
+  bool routeFound_ = false;
   std::string owner_;
+  std::string noOwnerReason_;
   platform::Win32Error ownerError_ = 0;
 };
 

@@ -217,16 +217,24 @@ TEST_F(ScsiTest, MultipathRequestLayout) {
   EXPECT_EQ(r.size(), 96u);
 }
 
-// Three multipath disks; the second has the path. The adapter refuses.
+// Three multipath disks that would each take any multipath request (an MPIO
+// that does not check the address); drives 2 and 3 answer with the same
+// identifier. The adapter refuses; the DSM's records name the LUN.
 class MultipathTest : public ScsiTest {
  protected:
   void SetUp() override {
     ScsiTest::SetUp();
+    const std::pair<const char*, uint32_t> drives[] = {{"PhysicalDrive1", 0x0A000001},
+                                                       {"PhysicalDrive2", 0x0A000002},
+                                                       {"CdRom0", 0},
+                                                       {"PhysicalDrive3", 0x0A000002}};
     std::string names;
-    for (const char* name : {"PhysicalDrive1", "PhysicalDrive2", "CdRom0", "PhysicalDrive3"}) {
+    for (const auto& [name, serial] : drives) {
       names += std::string(name) + '\0';
       Devices().dosNames[name] = "\\Device\\Harddisk1\\DR1" + std::string(2, '\0');
-      Devices().disks["\\\\.\\" + std::string(name)].mpio = Refuse(87);
+      testing::FakeDisk& disk = Devices().disks["\\\\.\\" + std::string(name)];
+      disk.respond = Answer(0, {}, IdentificationPage(serial));
+      disk.mpio = Answer(0);
     }
     Devices().dosNames[""] = names + '\0';
     Devices().disks["\\\\.\\Scsi1:"].respond = Refuse(1);
@@ -234,64 +242,156 @@ class MultipathTest : public ScsiTest {
   static Responder Refuse(platform::Win32Error error) {
     return [error](uint8_t*, uint8_t*) { return error; };
   }
+  // A device-identification page whose drive identifier is
+  // "<serial as 8 hex digits>-<its low byte>".
+  static std::vector<uint8_t> IdentificationPage(uint32_t serial) {
+    std::vector<uint8_t> page(64, 0);
+    page[1] = 0x83, page[3] = 0x38, page[7] = 16, page[8] = 0x60;
+    PutBigEndian(&page[19], serial, 4);
+    page[23] = static_cast<uint8_t>(serial);
+    return page;
+  }
+  // A lookup that answers `owner` and records the addresses it was asked for.
+  PathOwnerLookup Owner(PathOwner owner) {
+    return [this, owner](const ScsiAddress& address) {
+      asked.push_back(address);
+      return owner;
+    };
+  }
+  size_t Sent(uint32_t code, const std::string& path) const {
+    size_t n = 0;
+    for (const auto& sent : machine.devices.sent) n += sent.code == code && sent.path == path;
+    return n;
+  }
+
+  bool Register(const PathOwner& owner, const Responder& adapter, size_t* mpio);
+
+  std::vector<ScsiAddress> asked;
   platform::StringOutput errors;
+  ScsiOutcome outcome;
 };
 
-TEST_F(MultipathTest, RefusedAdapterCommandGoesThroughTheDiskWithThePath) {
+// Sends a PERSISTENT RESERVE OUT to 1.0.2.3 (the adapter refuses unless
+// `adapter` is given) and checks every multipath request that went out:
+// only to drive 2, with the command's address and data. Returns Execute's
+// result; `mpio` gets the number of multipath requests.
+bool MultipathTest::Register(const PathOwner& owner, const Responder& adapter, size_t* mpio) {
+  Devices().sent.clear();
+  errors.Clear();
+  asked.clear();
+  Devices().disks["\\\\.\\Scsi1:"].respond = adapter ? adapter : Refuse(1);
+  ScsiCommand command(*ResolveDiskArgument("1.0.2.3"), Owner(owner));
+  std::array<uint8_t, 24> parameters{};
+  parameters[8] = 'K';
+  command.SetCdb({0x5F, 0x06, 0x06, 0, 0, 0, 0, 0, 24});
+  command.SetDataOut(parameters.data(), 24);
+  const bool result = command.Execute(out, errors);
+  outcome = command.Outcome();
+  EXPECT_EQ(asked.size(), adapter ? 0u : 1u);
+  for (const ScsiAddress& a : asked) {
+    EXPECT_EQ((std::array<uint32_t, 4>{a.PortNumber, a.PathId, a.TargetId, a.Lun}),
+              (std::array<uint32_t, 4>{1, 0, 2, 3}));
+  }
+  *mpio = 0;
+  for (const auto& sent : Devices().sent) {
+    if (sent.code != platform::kIoctlMpioPassThroughPathDirect) continue;
+    ++*mpio;
+    EXPECT_EQ(sent.path, "\\\\.\\PhysicalDrive2");
+    // The address of the command, not of a drive asked on the way.
+    EXPECT_EQ((std::array<int, 3>{sent.whole[4], sent.whole[5], sent.whole[63]}),
+              (std::array<int, 3>{2, 3, 1}));
+    EXPECT_EQ(sent.dataOut.size(), 24u);
+    EXPECT_EQ(sent.dataOut[8], 'K');
+    EXPECT_EQ(sent.dataAt % kDeviceBufferAlignment, 0u);
+  }
+  EXPECT_EQ(CurrentScsiAddress().Lun, 3u);
+  return result;
+}
+
+TEST_F(MultipathTest, TheOwningLunsFirstDriveAloneIsSentTheCommand) {
+  const std::string reason = "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n";
+  const std::vector<uint8_t> unitAttention = {0x70, 0, 6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x2A, 4};
   struct Case {
     const char* what;
-    Responder owner;       // PhysicalDrive2's multipath answer
-    Responder adapter;     // null: the adapter refuses
+    Responder adapter;  // null: the adapter refuses
+    Responder drive2;   // PhysicalDrive2's multipath answer
     bool result;
-    size_t mpioSent;       // multipath requests sent
-    const char* reasons;   // standard error
+    size_t mpio;          // multipath requests (to drive 2 only)
+    std::string reasons;  // standard error
     uint8_t senseKey;
   } cases[] = {
-      {"adapter takes it", nullptr, Answer(0), true, 0, "", 0},
-      {"second disk takes it", Answer(0), nullptr, true, 2, "", 0},
-      {"sense comes back from the path",
-       Answer(2, {0x70, 0, 6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x2A, 4}), nullptr, false, 2, "", 6},
-      {"no disk has the path", Refuse(87), nullptr, false, 3,
-       "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n"
-       "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: no multipath disk has this path\n",
-       0},
-      {"the owner fails", Refuse(1167), nullptr, false, 3,
-       "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n"
-       "tollard: \\\\.\\PhysicalDrive2: The device is not connected.\n",
-       0},
+      {"adapter takes it", Answer(0), Answer(0), true, 0, "", 0},
+      {"drive 2 takes it", nullptr, Answer(0), true, 1, "", 0},
+      {"sense comes back from the path", nullptr, Answer(2, unitAttention), false, 1, "", 6},
+      {"drive 2 fails it", nullptr, Refuse(1167), false, 1,
+       reason + "tollard: \\\\.\\PhysicalDrive2: The device is not connected.\n", 0},
+      {"drive 2 refuses the address", nullptr, Refuse(87), false, 1,
+       reason + "tollard: \\\\.\\PhysicalDrive2: The parameter is incorrect.\n", 0},
   };
   for (const Case& c : cases) {
-    Devices().sent.clear();
-    errors.Clear();
-    Devices().disks["\\\\.\\PhysicalDrive2"].mpio = c.owner ? c.owner : Refuse(87);
-    Devices().disks["\\\\.\\Scsi1:"].respond = c.adapter ? c.adapter : Refuse(1);
-    ScsiCommand command(*ResolveDiskArgument("1.0.2.3"));
-    std::array<uint8_t, 24> parameters{};
-    command.SetCdb({0x5F, 0x06, 0x06, 0, 0, 0, 0, 0, 24});
-    command.SetDataOut(parameters.data(), 24);
-    EXPECT_EQ(command.Execute(out, errors), c.result) << c.what;
+    Devices().disks["\\\\.\\PhysicalDrive2"].mpio = c.drive2;
     size_t mpio = 0;
-    for (const auto& sent : Devices().sent) {
-      if (sent.code != platform::kIoctlMpioPassThroughPathDirect) continue;
-      ++mpio;
-      EXPECT_EQ(sent.path.find("CdRom"), std::string::npos) << c.what;
-      EXPECT_EQ((std::array<int, 3>{sent.whole[4], sent.whole[5], sent.whole[63]}),
-                (std::array<int, 3>{2, 3, 1})) << c.what;
-      EXPECT_EQ(sent.dataOut.size(), 24u) << c.what;
-      EXPECT_EQ(sent.dataAt % kDeviceBufferAlignment, 0u) << c.what;
-    }
-    EXPECT_EQ(mpio, c.mpioSent) << c.what;
+    EXPECT_EQ(Register({PathOwner::Found::kSerial, "0A000002-02"}, c.adapter, &mpio), c.result)
+        << c.what;
+    EXPECT_EQ(mpio, c.mpio) << c.what;
     EXPECT_EQ(errors.Text(), c.reasons) << c.what;
-    EXPECT_EQ(command.Outcome().Sense[2], c.senseKey) << c.what;
+    EXPECT_EQ(outcome.Sense[2], c.senseKey) << c.what;
+    // Drive 3 also has the serial, after drive 2: it is never asked.
+    EXPECT_EQ(Sent(platform::kIoctlScsiPassThroughDirect, "\\\\.\\PhysicalDrive3"), 0u);
   }
+}
+
+TEST_F(MultipathTest, WithoutAnOwningDriveNothingIsSent) {
+  using Found = PathOwner::Found;
+  const std::pair<PathOwner, std::string> cases[] = {
+      {{Found::kUnreadable, ""}, "the DSM's path records cannot be read"},
+      {{Found::kNoPath, ""}, "no multipath device has a path with this address"},
+      {{Found::kSerial, "0A000009-09"}, "no disk has the serial number 0A000009-09"},
+      {{Found::kSerial, ""}, "the multipath device with this path has no serial number"},
+  };
+  for (const auto& [owner, reason] : cases) {
+    size_t mpio = 0;
+    EXPECT_FALSE(Register(owner, nullptr, &mpio)) << reason;
+    EXPECT_EQ(mpio, 0u) << reason;
+    EXPECT_EQ(errors.Text(), "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n"
+                             "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: " + reason + "\n");
+    // The result line shows zeros: nothing came back.
+    EXPECT_EQ((std::array<uint8_t, 4>{outcome.Status, outcome.Sense[2], outcome.Sense[12],
+                                      outcome.Sense[13]}),
+              (std::array<uint8_t, 4>{})) << reason;
+  }
+}
+
+TEST_F(MultipathTest, TheRouteIsFoundOncePerCommand) {
+  ScsiCommand command(*ResolveDiskArgument("1.0.2.3"),
+                      Owner({PathOwner::Found::kSerial, "0A000001-01"}));
+  command.SetCdb({});
+  EXPECT_TRUE(command.Execute(out, errors));
+  EXPECT_TRUE(command.Execute(out, errors));
+  EXPECT_EQ(asked.size(), 1u);
+  EXPECT_EQ(Sent(platform::kIoctlScsiPassThroughDirect, "\\\\.\\PhysicalDrive1"), 1u);
+  EXPECT_EQ(Sent(platform::kIoctlMpioPassThroughPathDirect, "\\\\.\\PhysicalDrive1"), 2u);
+  EXPECT_EQ(Sent(platform::kIoctlScsiPassThroughDirect, "\\\\.\\PhysicalDrive2"), 0u);
+  EXPECT_EQ(errors.Text(), "");
+}
+
+TEST_F(MultipathTest, WithoutALookupNothingElseIsTried) {
+  ScsiCommand command(*ResolveDiskArgument("1.0.2.3"));
+  command.SetCdb({});
+  EXPECT_FALSE(command.Execute(out, errors));
+  EXPECT_EQ(Devices().sent.size(), 1u);
+  EXPECT_EQ(errors.Text(),
+            "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: Incorrect function.\n"
+            "tollard: \\\\.\\Scsi1:Bus0:ID2:LUN3: the DSM's path records cannot be read\n");
 }
 
 TEST_F(MultipathTest, OnlyAddressesTryTheMultipathRoute) {
   Devices().disks["\\\\.\\PhysicalDrive1"].respond = Refuse(1);
-  ScsiCommand command("\\\\.\\PhysicalDrive1");
+  ScsiCommand command("\\\\.\\PhysicalDrive1", Owner({PathOwner::Found::kSerial, "0A000001-01"}));
   command.SetCdb({});
   EXPECT_FALSE(command.Execute(out, errors));
   EXPECT_EQ(Devices().sent.size(), 1u);
+  EXPECT_TRUE(asked.empty());
   EXPECT_EQ(errors.Text(), "");
 }
 
