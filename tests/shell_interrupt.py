@@ -38,6 +38,17 @@ def children_of(pid):
         return []
 
 
+def read_prompt(shell):
+    """Waits until the shell has written its first prompt."""
+    text = b""
+    while not text.endswith(b"tollard> "):
+        byte = shell.stdout.read(1)
+        if not byte:
+            break
+        text += byte
+    return text.decode()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tollard", required=True)
@@ -57,14 +68,27 @@ def main():
                              start_new_session=True)
     # The shell connects (taking and giving up the lock) before it prompts:
     # take the lock only once it has given it up.
-    time.sleep(0.5)
+    prompt = read_prompt(shell)
     fcntl.flock(lock, fcntl.LOCK_EX)
     shell.stdin.write(b"policies\n")
     shell.stdin.flush()
     if not wait_for(lambda: children_of(shell.pid), 10):
         problems.append("the shell started no child")
     child = (children_of(shell.pid) or [0])[0]
-    time.sleep(0.2)  # the child now waits for the lock
+
+    def child_waits():
+        # Started (the command line is the child's own) and asleep on the lock.
+        try:
+            with open("/proc/%d/cmdline" % child, "rb") as f:
+                started = b"policies" in f.read()
+            with open("/proc/%d/stat" % child) as f:
+                return started and f.read().rsplit(")", 1)[1].split()[0] == "S"
+        except OSError:
+            return False
+
+    if child and not wait_for(child_waits, 10):
+        problems.append("the child did not wait for the machine")
+    time.sleep(0.1)
     os.killpg(shell.pid, signal.SIGINT)
     if child and not wait_for(lambda: not os.path.exists("/proc/%d/status" % child) or
                               "State:\tZ" in open("/proc/%d/status" % child).read(), 10):
@@ -74,7 +98,7 @@ def main():
         problems.append("the shell ended on Ctrl+C, status %r" % shell.returncode)
     else:
         out, err = shell.communicate(b"debug policies\nquit\n", timeout=30)
-        text = out.decode()
+        text = prompt + out.decode()
         if shell.returncode != 0:
             problems.append("shell exit status %d" % shell.returncode)
         if text.count("tollard> ") != 3 or "RoundRobin" not in text:
@@ -84,7 +108,7 @@ def main():
     shell = subprocess.Popen([args.tollard], env=env, stdin=subprocess.PIPE,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              start_new_session=True)
-    time.sleep(0.5)
+    read_prompt(shell)
     os.killpg(shell.pid, signal.SIGINT)
     try:
         shell.wait(timeout=10)
