@@ -15,7 +15,8 @@ DerivedObject::DerivedObject(Kind kind, std::shared_ptr<const ClassDef> def,
 
 bool DerivedObject::Computed(std::wstring_view name, wmi::Value* value) const {
   for (const Field& field : fields_) {
-    if (SameName(field.name, name)) {
+    // The length first: most fields differ in it, and the call costs more.
+    if (field.name.size() == name.size() && SameName(field.name, name)) {
       *value = field.value(part_);
       return true;
     }

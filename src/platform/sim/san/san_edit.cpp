@@ -43,8 +43,12 @@ Json* PathAt(Json& paths, size_t position) {
 /// Sets a member; one that is absent stays absent when the new value is
 /// its default, so hand-written files stay short.
 void Put(Json& object, const char* key, Json value, bool isDefault) {
-  if (isDefault && !object.contains(key)) return;
-  object[key] = std::move(value);
+  auto member = object.find(key);
+  if (member != object.end()) {
+    *member = std::move(value);
+  } else if (!isDefault) {
+    object.emplace(key, std::move(value));
+  }
 }
 
 Json PolicyJson(uint32_t policy) {
