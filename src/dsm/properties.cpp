@@ -1,5 +1,6 @@
 #include "dsm/properties.h"
 
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -65,7 +66,17 @@ uint64_t ParseUint64(std::wstring_view text) {
   return negative ? 0 - value : value;
 }
 
-std::wstring DecimalText(uint64_t value) { return std::to_wstring(value); }
+// Made by hand: to_wstring formats through swprintf, which cost more than
+// the rest of building a policy's path entries.
+std::wstring DecimalText(uint64_t value) {
+  wchar_t digits[20];
+  size_t start = std::size(digits);
+  do {
+    digits[--start] = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return std::wstring(digits + start, std::size(digits) - start);
+}
 
 uint64_t ReadUint64(const Object& object, std::wstring_view name) {
   Value value;
