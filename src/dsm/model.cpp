@@ -111,19 +111,33 @@ int LoadDsmDevices(std::vector<DsmDevice>& devices, uint64_t searchedId, LbPolic
   return (searchedId != 0 && !found) ? 2 : 0;
 }
 
+namespace {
+
+// Bytes [from, to) of `identifier` as hex digits, or empty text when the
+// identifier is too short.
+std::string HexField(const std::vector<uint8_t>& identifier, size_t from, size_t to) {
+  std::string text;
+  if (identifier.size() < to) return text;
+  text.reserve((to - from) * 2 + 1);
+  for (size_t i = from; i < to; ++i) AppendHexByte(text, identifier[i]);
+  return text;
+}
+
+std::string SerialOf(const std::vector<uint8_t>& identifier) {
+  if (identifier.size() < 25) return {};
+  std::string serial = HexField(identifier, 20, 24);
+  serial += '-';
+  AppendHexByte(serial, identifier[24]);
+  return serial;
+}
+
+}  // namespace
+
 void FillFromIdentifier(const std::vector<uint8_t>& identifier, PathPerf& record) {
-  // Bytes [from, to) as hex digits, or empty text when the identifier is too short.
-  auto hex = [&identifier](size_t from, size_t to) {
-    std::string text;
-    if (identifier.size() < to) return text;
-    text.reserve((to - from) * 2 + 1);
-    for (size_t i = from; i < to; ++i) AppendHexByte(text, identifier[i]);
-    return text;
-  };
-  record.ScsiAddressKey = hex(0, 4);
-  record.HbaWwpn = hex(4, 12);
-  record.CtrlPortWwpn = hex(12, 20);
-  record.SerialNumber = identifier.size() >= 25 ? hex(20, 24) + "-" + hex(24, 25) : std::string();
+  record.ScsiAddressKey = HexField(identifier, 0, 4);
+  record.HbaWwpn = HexField(identifier, 4, 12);
+  record.CtrlPortWwpn = HexField(identifier, 12, 20);
+  record.SerialNumber = SerialOf(identifier);
   record.State = cli::PathStateNameOf(identifier.size() >= 26 ? identifier[25] : 0);
 }
 
@@ -132,6 +146,16 @@ int LoadPathPerf(std::vector<PathPerf>& records) {
     if (!instance) return;
     for (const ObjectPtr& element : ReadObjectArray(*instance, L"PerfInfo").Elements) {
       if (element) records.push_back(DecodePerf(*element));
+    }
+  });
+  return hr;
+}
+
+int LoadPathSerials(std::vector<std::string>& serials) {
+  HResult hr = EnumerateInstances(L"ORNDSM_PERFINFO", [&](const ObjectPtr& instance) {
+    if (!instance) return;
+    for (const ObjectPtr& element : ReadObjectArray(*instance, L"PerfInfo").Elements) {
+      if (element) serials.push_back(SerialOf(ReadBytes(*element, L"Identifier")));
     }
   });
   return hr;

@@ -101,6 +101,11 @@ int LoadDsmDevices(std::vector<DsmDevice>& devices, uint64_t searchedId, LbPolic
 /// status of the failed enumeration.
 int LoadPathPerf(std::vector<PathPerf>& records);
 
+/// Appends the serial number of each PerfInfo record of ORNDSM_PERFINFO
+/// (empty for a record too short to carry one): LoadPathPerf's walk, with
+/// the same calls, reading only the identifiers. Its result as LoadPathPerf's.
+int LoadPathSerials(std::vector<std::string>& serials);
+
 /// Appends the PdoInformation records of MPIO_GET_DESCRIPTOR. 0, or 1 when
 /// the enumeration cannot be created.
 int LoadPathDescriptors(std::vector<PathDescriptor>& records);

@@ -193,6 +193,31 @@ TEST_F(LoaderTest, FailedEnumerationsGiveTheirResults) {
   EXPECT_EQ(LoadPathDescriptors(descriptors), 1);
 }
 
+// `devinfo all` walks a fresh performance list for its serial numbers
+// only; the walk must give what LoadPathPerf gives, failures included.
+TEST_F(LoaderTest, SerialsAreThoseOfThePerformanceList) {
+  Install(*wmi_, {{L"C", 2, 2, 0x0123ABCD, 0x01, {{.id = 0x3a}, {.id = 0x3b}}},
+                  {L"D", 2, 2, 0xFFFFFFFF, 0xFE, {{.id = 0x4a}}}});
+  struct Case {
+    const char* name;
+    HResult openStatus;  // kOk: no fault
+  } cases[] = {{"whole", status::kOk}, {"refused", status::kWbemAccessDenied}};
+  for (const Case& c : cases) {
+    if (c.openStatus != status::kOk) wmi_->faults->openEnum[L"ORNDSM_PERFINFO"] = c.openStatus;
+    std::vector<PathPerf> perf;
+    std::vector<std::string> serials;
+    const int perfResult = LoadPathPerf(perf);
+    EXPECT_EQ(LoadPathSerials(serials), perfResult) << c.name;
+    ASSERT_EQ(serials.size(), perf.size()) << c.name;
+    for (size_t i = 0; i < perf.size(); ++i) EXPECT_EQ(serials[i], perf[i].SerialNumber) << c.name;
+    if (c.openStatus == status::kOk) {
+      EXPECT_EQ(serials.size(), 7u);
+      EXPECT_EQ(serials[4], "0123ABCD-01");
+      EXPECT_EQ(serials[6], "FFFFFFFF-FE");
+    }
+  }
+}
+
 TEST_F(LoaderTest, NextFailingEndsTheListEarly) {
   wmi_->faults->next[L"ORNDSM_QueryLBPolicy"] = {1, status::kWbemTransportFailure};
   std::vector<DsmDevice> devices;

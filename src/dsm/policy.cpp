@@ -64,22 +64,24 @@ int SetDeviceFailBack(platform::Output& out, const DeviceSnapshot& snapshot,
 
 int SetAllDevices(platform::Output& out, DeviceSnapshot& snapshot, const std::string& word) {
   if (!cli::FailBackOf(word) && !cli::PolicyNumberOf(word)) return cli::PrintHelp(out);
-  std::vector<PathPerf> perf;
-  LoadPathPerf(perf);  // a failed load leaves the list empty: nothing to set
+  // The devices in the order of a fresh performance list; only their
+  // serial numbers are needed. A failed load leaves the list short or empty.
+  std::vector<std::string> serials;
+  LoadPathSerials(serials);
 
   int result = 0;
   bool any = false;
   std::unordered_set<std::string> handled;
-  for (const PathPerf& record : perf) {
+  for (const std::string& serial : serials) {
     // A record too short to carry a serial number names no device.
-    if (record.SerialNumber.empty() || !handled.insert(record.SerialNumber).second) continue;
+    if (serial.empty() || !handled.insert(serial).second) continue;
     any = true;
-    int r = SetDevicePolicy(out, snapshot, record.SerialNumber, word);
+    int r = SetDevicePolicy(out, snapshot, serial, word);
     for (int attempt = 1; r != 0 && attempt < kAttempts; ++attempt) {
-      r = SetDevicePolicy(out, snapshot, record.SerialNumber, word);
+      r = SetDevicePolicy(out, snapshot, serial, word);
     }
     if (r != 0) result = r;
-    out.Line(record.SerialNumber + (r == 0 ? " is set." : " is not set."));
+    out.Line(serial + (r == 0 ? " is set." : " is not set."));
   }
   return any ? result : 1;
 }

@@ -34,6 +34,24 @@ TEST(ParseUint64, FollowsUnsignedDecimalConversion) {
   }
 }
 
+TEST(DecimalText, WritesEveryDigitWithoutSignOrGrouping) {
+  struct Case {
+    uint64_t value;
+    const wchar_t* text;
+  } cases[] = {
+      {0, L"0"},
+      {9, L"9"},
+      {10, L"10"},
+      {1000000, L"1000000"},
+      {0x77020000, L"1996619776"},
+      {UINT64_MAX, L"18446744073709551615"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecimalText(c.value), c.text) << c.value;
+    EXPECT_EQ(ParseUint64(DecimalText(c.value)), c.value) << c.value;
+  }
+}
+
 TEST(ReadProperty, UnexpectedTypesGiveDefaults) {
   FakeServices wmi;
   auto object = wmi.New(L"X");

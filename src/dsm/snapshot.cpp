@@ -7,7 +7,7 @@
 namespace dsm {
 
 SnapshotIndex::SnapshotIndex(const DeviceSnapshot& snapshot)
-    : join_(snapshot.Descriptors, snapshot.Perf) {
+    : snapshot_(snapshot), join_(snapshot.Descriptors, snapshot.Perf) {
   for (size_t d = 0; d < snapshot.Devices.size(); ++d) {
     const std::vector<DsmPathEntry>& paths = snapshot.Devices[d].Paths;
     for (size_t p = 0; p < paths.size(); ++p) {
@@ -16,22 +16,29 @@ SnapshotIndex::SnapshotIndex(const DeviceSnapshot& snapshot)
       pathsBySerial_[perf->SerialNumber].push_back(PathPosition{d, p});
     }
   }
-  for (const PathPerf& perf : snapshot.Perf) {
-    if (perf.SerialNumber.empty()) continue;
-    const PathDescriptor* descriptor = join_.FirstDescriptorWithKey(perf.ScsiAddressKey);
-    if (descriptor != nullptr) failBackId_[perf.SerialNumber] = descriptor->PathIdentifier;
-  }
   for (size_t b = 0; b < snapshot.Blocks.size(); ++b) {
     const LbPolicyBlock& block = snapshot.Blocks[b].Block;
     size_t count = std::min<size_t>(block.DSMPathCount, block.Entries.size());
     for (size_t i = 0; i < count; ++i) blockById_.try_emplace(block.Entries[i].DsmPathId, b);
   }
-  IndexPrimaryChoice(snapshot);
+}
+
+void SnapshotIndex::IndexFailBack() const {
+  if (failBackIndexed_) return;
+  failBackIndexed_ = true;
+  for (const PathPerf& perf : snapshot_.Perf) {
+    if (perf.SerialNumber.empty()) continue;
+    const PathDescriptor* descriptor = join_.FirstDescriptorWithKey(perf.ScsiAddressKey);
+    if (descriptor != nullptr) failBackId_[perf.SerialNumber] = descriptor->PathIdentifier;
+  }
 }
 
 // The adapter tally depends on the performance list alone, so the port it
 // picks is the same for every serial number of the snapshot.
-void SnapshotIndex::IndexPrimaryChoice(const DeviceSnapshot& snapshot) {
+void SnapshotIndex::IndexPrimaryChoice() const {
+  if (primaryIndexed_) return;
+  primaryIndexed_ = true;
+  const DeviceSnapshot& snapshot = snapshot_;
   std::vector<std::pair<const std::string*, size_t>> tally;
   std::unordered_map<std::string, size_t> position;
   for (const PathPerf& perf : snapshot.Perf) {
@@ -62,6 +69,7 @@ const std::vector<PathPosition>& SnapshotIndex::PathsOfSerial(const std::string&
 }
 
 std::optional<uint64_t> SnapshotIndex::ChosenPrimary(const std::string& serial) const {
+  IndexPrimaryChoice();
   auto hit = chosenPerf_.find(serial);
   if (hit == chosenPerf_.end()) return std::nullopt;
   const PathDescriptor* descriptor = join_.FirstDescriptorWithKey(hit->second->ScsiAddressKey);
@@ -70,6 +78,7 @@ std::optional<uint64_t> SnapshotIndex::ChosenPrimary(const std::string& serial) 
 }
 
 uint64_t SnapshotIndex::FailBackPathId(const std::string& serial) const {
+  IndexFailBack();
   auto hit = failBackId_.find(serial);
   return hit == failBackId_.end() ? 0 : hit->second;
 }

@@ -35,7 +35,8 @@ struct DeviceSnapshot;
 /// one) name no path.
 class SnapshotIndex {
  public:
-  /// Builds every lookup from the snapshot's lists.
+  /// Builds the path and block lookups from the snapshot's lists; those
+  /// that only fail-back and FailOver settings ask, on their first use.
   explicit SnapshotIndex(const DeviceSnapshot& snapshot);
 
   /// The device path entries whose performance record has `serial`, in
@@ -51,13 +52,17 @@ class SnapshotIndex {
   int64_t BlockOf(uint64_t pathId) const;
 
  private:
-  void IndexPrimaryChoice(const DeviceSnapshot& snapshot);
+  void IndexFailBack() const;
+  void IndexPrimaryChoice() const;
 
+  const DeviceSnapshot& snapshot_;
   PathIndex join_;
   std::unordered_map<std::string, std::vector<PathPosition>> pathsBySerial_;
-  std::unordered_map<std::string, uint64_t> failBackId_;
-  std::unordered_map<std::string, const PathPerf*> chosenPerf_;
   std::unordered_map<uint64_t, size_t> blockById_;
+  mutable bool failBackIndexed_ = false;
+  mutable std::unordered_map<std::string, uint64_t> failBackId_;
+  mutable bool primaryIndexed_ = false;
+  mutable std::unordered_map<std::string, const PathPerf*> chosenPerf_;
 };
 
 /// The four lists of one devinfo setter command. It is neither copied nor

@@ -1,6 +1,7 @@
 #include "platform/sim/machine_file/json_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -52,7 +53,32 @@ class Writer {
   size_t size_ = 0;
 };
 
+/// Which bytes a text may hold to be copied as it is: printable ASCII but
+/// the quote and the backslash.
+constexpr std::array<bool, 256> PlainBytes() {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x7F; ++c) plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}
+constexpr std::array<bool, 256> kPlain = PlainBytes();
+
+/// True when `text` needs no escape; most texts of a machine file do not.
+bool Plain(const std::string& text) {
+  for (char c : text) {
+    if (!kPlain[static_cast<unsigned char>(c)]) return false;
+  }
+  return true;
+}
+
 bool Writer::Text(const std::string& text) {
+  if (Plain(text)) {
+    char* at = Room(text.size() + 2);
+    at[0] = '"';
+    std::memcpy(at + 1, text.data(), text.size());
+    at[text.size() + 1] = '"';
+    size_ += text.size() + 2;
+    return true;
+  }
   char* at = Room(text.size() * 2 + 2);  // every character escaped, and the quotes
   char* p = at;
   *p++ = '"';

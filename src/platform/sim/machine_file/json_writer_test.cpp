@@ -16,6 +16,10 @@ TEST(JsonWriter, WritesWhatNlohmannWrites) {
                       "t": "quote \" and \\ and /", "n": null, "f": false, "e": ""})"),
       Json::parse(R"([true, -9223372036854775808, {"k": [null]}])"),
       Json("text"),
+      // Texts at the edges of plain: each must be escaped, or copied, as nlohmann does.
+      Json::parse(R"({" ~": "~ ", "q\"": "\\", "long plain text of more than thirty-two chars": 1,
+                      "long text whose last character needs an escape ......\"": "\u001f",
+                      "\\ first, then a long plain run of characters": "x\u0020y"})"),
       Json(7),
       // Not plain: left to nlohmann.
       Json::parse(R"({"real": 1.5, "nested": [0.25]})"),

@@ -15,7 +15,9 @@ DerivedObject::DerivedObject(Kind kind, std::shared_ptr<const ClassDef> def,
 
 bool DerivedObject::Computed(std::wstring_view name, wmi::Value* value) const {
   for (const Field& field : fields_) {
-    if (SameName(field.name, name)) {
+    // The length first: most fields differ in it. Callers mostly spell a
+    // name as defined, so an exact match is tried before the letter case.
+    if (field.name.size() == name.size() && (field.name == name || SameName(field.name, name))) {
       *value = field.value(part_);
       return true;
     }

@@ -24,8 +24,16 @@ constexpr uint32_t kPathStatusVersion = 1;
 
 bool IsInteger(uint16_t type) {
   switch (type) {
-    case vt::kI1: case vt::kI2: case vt::kI4: case vt::kI8: case vt::kInt:
-    case vt::kUi1: case vt::kUi2: case vt::kUi4: case vt::kUi8: case vt::kUint:
+    case vt::kI1:
+    case vt::kI2:
+    case vt::kI4:
+    case vt::kI8:
+    case vt::kInt:
+    case vt::kUi1:
+    case vt::kUi2:
+    case vt::kUi4:
+    case vt::kUi8:
+    case vt::kUint:
       return true;
     default:
       return false;
@@ -111,7 +119,8 @@ class Driver {
     if (FoldName(call.keyName) != L"instancename") return nullptr;
     return model_->FindByInstance(call.keyValue);
   }
-  /// How an edit addresses a LUN of the model.
+  /// How an edit addresses a LUN of the model: the model's LUNs and paths
+  /// stand in the order of the document it was read from.
   LunKey Key(const SanLun& lun) const {
     return LunKey{lun.serial, static_cast<size_t>(&lun - model_->luns.data())};
   }
@@ -133,7 +142,7 @@ bool Driver::ReadPolicyPaths(const SanLun& lun, const std::vector<ObjectPtr>& el
     if (!id || !weight || !primary || !seen.insert(*id).second) return false;
     auto where = model_->FindPath(*id);
     if (!where || &model_->luns[where->lun] != &lun) return false;
-    settings->push_back(PathSetting{*id, *weight, *primary != 0});
+    settings->push_back(PathSetting{where->path, *weight, *primary != 0});
   }
   return true;
 }
@@ -158,7 +167,7 @@ HResult Driver::SetLoadBalancePolicy(const MethodCall& call, ObjectPtr* out) {
   lun->policy = *number;
   lun->failBack = *failBack;
   for (const PathSetting& s : settings) {
-    SanPath& path = lun->paths[model_->FindPath(s.id)->path];
+    SanPath& path = lun->paths[s.position];
     path.weight = s.weight;
     path.primary = s.primary;
   }
@@ -196,8 +205,8 @@ HResult Driver::SetPathStatus(const MethodCall& call, ObjectPtr* out) {
     SanPath& path = lun.paths[where.path];
     path.state = state;
     auto [it, added] = group.emplace(where.lun, states.size());
-    if (added) states.emplace_back(Key(lun), std::vector<std::pair<uint64_t, uint8_t>>{});
-    states[it->second].second.emplace_back(path.id, state);
+    if (added) states.emplace_back(Key(lun), std::vector<std::pair<size_t, uint8_t>>{});
+    states[it->second].second.emplace_back(where.path, state);
   }
   if (!states.empty()) state_.Change(SetPathStatesEdit(std::move(states)));
   if (out != nullptr) *out = StatusOut(ns_, L"OrnDsmSetPathStatus");

@@ -1,8 +1,10 @@
 // Edits of the machine file's "san" section for the DSM driver's changes.
-// Each addresses a LUN by its serial number and a path by its id, so it
-// applies to whatever the file holds when the command writes back.
+// A command holds the machine file from load to write-back and applies each
+// edit once, to the document its SAN model was read from, so an edit
+// addresses LUNs and paths by their places in that document.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -12,28 +14,27 @@
 
 namespace platform::sim {
 
-/// A LUN as an edit addresses it: by its serial number. `index`, where
-/// the LUN stood in the file the edit was made on, is only where it is
-/// looked for first, so that a command editing every LUN does not search
-/// the whole list for each.
+/// A LUN as an edit addresses it: its place in "san.luns", and its serial
+/// number, which the edit checks there before it changes anything.
 struct LunKey {
   std::string serial;
   size_t index = 0;
 };
 
-/// A path's weight and primary flag as a new policy sets them.
+/// A path's weight and primary flag as a new policy sets them; `position`
+/// is the path's place in its LUN's "paths".
 struct PathSetting {
-  uint64_t id = 0;
+  size_t position = 0;
   uint32_t weight = 0;
   bool primary = false;
 };
 
 /// Sets a LUN's policy and fail-back and the given paths' settings.
-Edit SetPolicyEdit(LunKey key, uint32_t policy, uint32_t failBack,
-                   std::vector<PathSetting> paths);
+Edit SetPolicyEdit(LunKey key, uint32_t policy, uint32_t failBack, std::vector<PathSetting> paths);
 
-/// New states of paths, grouped by their LUN.
-using PathStates = std::vector<std::pair<LunKey, std::vector<std::pair<uint64_t, uint8_t>>>>;
+/// New states of paths (by their place in the LUN's "paths"), grouped by
+/// their LUN.
+using PathStates = std::vector<std::pair<LunKey, std::vector<std::pair<size_t, uint8_t>>>>;
 /// Sets the states of paths of one or more LUNs.
 Edit SetPathStatesEdit(PathStates states);
 

@@ -5,13 +5,12 @@
 
 #include <array>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace platform::sim {
 
@@ -113,12 +112,6 @@ std::array<uint8_t, 26> PathIdentifier(const SanModel& model, const SanLun& lun,
 /// Parses the "san" section. False with `error` set to one line naming the
 /// entry and what is wrong with it; `model` is then unspecified.
 bool ParseSan(const nlohmann::ordered_json& section, SanModel* model, std::string* error);
-
-/// Reads only the LUN entry at `index` of the section, as ParseSan would
-/// (path ids included), for edits that find a path in a fresh document.
-/// False with `error` set when the entry or the section is malformed.
-bool ParseSanLun(const nlohmann::ordered_json& section, size_t index, SanLun* lun,
-                 std::string* error);
 
 /// Word tables of the file format: names for policies and path states.
 /// The number of a policy word ("RoundRobin") or path state ("Online"),

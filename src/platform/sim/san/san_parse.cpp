@@ -33,10 +33,14 @@ class Place {
 
   std::string Text() const {
     switch (kind_) {
-      case Kind::kIndex: return parent_->Text() + "[" + std::to_string(index_) + "]";
-      case Kind::kKey: return parent_->Text() + "." + std::string(text_);
-      case Kind::kLabel: return parent_->Text() + " (" + std::string(text_) + ")";
-      case Kind::kSection: break;
+      case Kind::kIndex:
+        return parent_->Text() + "[" + std::to_string(index_) + "]";
+      case Kind::kKey:
+        return parent_->Text() + "." + std::string(text_);
+      case Kind::kLabel:
+        return parent_->Text() + " (" + std::string(text_) + ")";
+      case Kind::kSection:
+        break;
     }
     return std::string(text_);
   }
@@ -156,8 +160,7 @@ class Fields {
 
   /// A number, or a word of `table` (policy or path-state names).
   bool Coded(std::string_view key, uint32_t max, uint32_t fallback,
-             std::optional<uint32_t> (*table)(std::string_view), const char* words,
-             uint32_t* out) {
+             std::optional<uint32_t> (*table)(std::string_view), const char* words, uint32_t* out) {
     const Json* v = Find(key);
     if (v != nullptr && v->is_string()) {
       if (auto code = table(v->get<std::string>())) {
@@ -413,18 +416,6 @@ bool ParseSan(const nlohmann::ordered_json& section, SanModel* model, std::strin
   SanModel defaults;
   return ReadFrame(section, &defaults, model, error) &&
          ReadLuns(Member(section, "luns"), defaults, model, error) && model->Index(error);
-}
-
-bool ParseSanLun(const nlohmann::ordered_json& section, size_t index, SanLun* lun,
-                 std::string* error) {
-  SanModel model, defaults;
-  if (!ReadFrame(section, &defaults, &model, error)) return false;
-  const Json& luns = Member(section, "luns");
-  if (!luns.is_array() || index >= luns.size()) {
-    *error = "san.luns[" + std::to_string(index) + "]: no such entry";
-    return false;
-  }
-  return ReadLun(luns[index], index, defaults, model, error, lun);
 }
 
 }  // namespace platform::sim

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -109,13 +110,15 @@ std::optional<Number> IntegerOf(const Value& value) {
 }
 
 std::wstring DecimalText(const Number& number) {
-  std::wstring digits;
+  wchar_t text[21];  // a sign and 20 digits
+  size_t start = std::size(text);
   uint64_t rest = number.magnitude;
   do {
-    digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + rest % 10));
+    text[--start] = static_cast<wchar_t>(L'0' + rest % 10);
     rest /= 10;
   } while (rest != 0);
-  return number.negative ? L"-" + digits : digits;
+  if (number.negative) text[--start] = L'-';
+  return std::wstring(text + start, std::size(text) - start);
 }
 
 std::optional<Value> CoerceInteger(const Value& value, const IntegerType& type) {

@@ -115,6 +115,9 @@ void SimObject::Set(std::wstring name, Value value, int32_t cimType) {
     slot->cimType = cimType;
     return;
   }
+  // Room for every property at once: objects are filled one property at
+  // a time, and regrowing moves every slot.
+  if (slots_.empty()) slots_.reserve(def_->properties.size());
   slots_.push_back(Slot{std::move(name), std::move(value), cimType});
 }
 
