@@ -169,7 +169,7 @@ class ScsiTest : public ::testing::Test {
       uint32_t length = static_cast<uint32_t>(GetLittleEndian(request + 12, 4));
       if (request[8] == 1 && data != nullptr) {
         size_t n = std::min<size_t>(answer.size(), length);
-        std::memcpy(data, answer.data(), n);
+        if (n > 0) std::memcpy(data, answer.data(), n);
         PutLittleEndian(request + 12, n, 4);
       }
       return platform::win32_error::kSuccess;
