@@ -38,7 +38,10 @@ std::string Registration(const std::string& nexus, const std::string& key) {
 const std::string kRegistered = Registration("2.0.0.1", "4141414141414141");
 
 std::string WritePath(const std::string& name, const std::string& text) {
-  const std::string path = ::testing::TempDir() + "/strict_" + name + ".json";
+  // One file per test: ctest may run the tests of this file side by side.
+  const std::string path = ::testing::TempDir() + "/strict_" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                           "_" + name + ".json";
   std::ofstream(path, std::ios::binary) << text;
   return path;
 }
