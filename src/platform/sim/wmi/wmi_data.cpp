@@ -2,6 +2,7 @@
 
 #include "platform/output.h"
 #include "platform/sim/machine_file/section_check.h"
+#include "platform/sim/wmi/cim_values.h"
 #include "platform/sim/wmi/sim_object.h"
 
 namespace platform::sim {
@@ -336,28 +337,9 @@ bool LoadNamespace(const Json& j, const DocPlace& where, Namespace& ns, std::str
 }  // namespace
 
 uint16_t VariantTypeOf(int32_t cimType) {
-  switch (cimType) {
-    case cim::kSint8:
-    case cim::kSint16:
-    case cim::kChar16:
-      return vt::kI2;
-    case cim::kUint8:
-      return vt::kUi1;
-    case cim::kUint16:
-    case cim::kSint32:
-    case cim::kUint32:
-      return vt::kI4;
-    case cim::kReal32:
-      return vt::kR4;
-    case cim::kReal64:
-      return vt::kR8;
-    case cim::kBoolean:
-      return vt::kBool;
-    case cim::kObject:
-      return vt::kUnknown;
-    default:
-      return vt::kBstr;  // strings, 64-bit integers, dates, references
-  }
+  // One table for the raw data and for Put: the type real WMI hands out.
+  const uint16_t type = StandardVariantType(cimType & ~cim::kArray);
+  return type == vt::kEmpty ? vt::kBstr : type;
 }
 
 bool ParseCimType(const std::string& name, int32_t* cimType) {
