@@ -26,14 +26,7 @@ class SimMachine : public Machine {
     world_->repository = &repository_;
   }
 
-  // The machine is taken before its file is read and kept until the
-  // command's changes are written.
-  bool Open(const std::string& path, std::string* error) {
-    if (!Lock(path, error)) return false;
-    if (state_.Load(path, error) && Build(error)) return true;
-    lock_.Release();
-    return false;
-  }
+  bool Open(const std::string& path, std::string* error) { return Take(path, error); }
 
   wmi::Runtime& Wmi() override { return *runtime_; }
   DeviceIo& Devices() override { return *devices_; }
@@ -53,31 +46,27 @@ class SimMachine : public Machine {
   int Acquire() override {
     if (lock_.Held()) return 0;
     std::string error;
-    if (!Lock(state_.Path(), &error)) {
-      StandardError().Line("tollard: " + error);
-      return 1;
-    }
-    MachineState latest;
-    if (!latest.Load(state_.Path(), &error)) {
-      lock_.Release();
-      StandardError().Line("tollard: " + error);
-      return 1;
-    }
-    state_ = std::move(latest);
-    repository_.Clear();
-    if (!Build(&error)) {
-      lock_.Release();
-      StandardError().Line("tollard: " + error);
-      return 1;
-    }
-    return 0;
+    if (Take(state_.Path(), &error)) return 0;
+    StandardError().Line("tollard: " + error);
+    return 1;
   }
 
  private:
-  bool Lock(const std::string& path, std::string* error) {
+  // The machine is taken before its file is read and kept until the
+  // command's changes are written. On failure it is not held.
+  bool Take(const std::string& path, std::string* error) {
     std::string reason;
-    if (lock_.Acquire(path + ".lock", &reason)) return true;
-    *error = path + ": cannot lock machine file: " + reason;
+    if (!lock_.Acquire(path + ".lock", &reason)) {
+      *error = path + ": cannot lock machine file: " + reason;
+      return false;
+    }
+    MachineState latest;
+    if (latest.Load(path, error)) {
+      state_ = std::move(latest);
+      repository_.Clear();
+      if (Build(error)) return true;
+    }
+    lock_.Release();
     return false;
   }
 

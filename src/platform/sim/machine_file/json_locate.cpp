@@ -195,19 +195,6 @@ class Walker {
   size_t at_ = 0;
 };
 
-void Position(std::string_view text, size_t offset, size_t* line, size_t* column) {
-  *line = 1;
-  *column = 1;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++*line;
-      *column = 1;
-    } else {
-      ++*column;
-    }
-  }
-}
-
 std::string Escape(const std::string& token) {
   std::string out;
   for (char c : token) {
@@ -264,10 +251,23 @@ const Json& Child(const Json& container, size_t index) {
 
 }  // namespace
 
+void TextPosition(std::string_view text, size_t offset, size_t* line, size_t* column) {
+  *line = 1;
+  *column = 1;
+  for (size_t i = 0; i < offset && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++*line;
+      *column = 1;
+    } else {
+      ++*column;
+    }
+  }
+}
+
 bool LocateMember(std::string_view text, const JsonPath& path, size_t* line, size_t* column) {
   const size_t offset = Walker(text).Find(path);
   if (offset == std::string_view::npos || offset >= text.size()) return false;
-  Position(text, offset, line, column);
+  TextPosition(text, offset, line, column);
   return true;
 }
 

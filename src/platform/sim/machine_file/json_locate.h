@@ -21,6 +21,9 @@ using JsonPath = std::vector<std::string>;
 /// reader of the document relies on it, since they recurse.
 constexpr size_t kMaxJsonDepth = 256;
 
+/// Line and column (from 1, the column in bytes) of byte `offset` of `text`.
+void TextPosition(std::string_view text, size_t offset, size_t* line, size_t* column);
+
 /// Finds where the member `path` starts in the JSON `text`: its key when its
 /// parent is an object (the last of repeated keys, which is the one the
 /// parser keeps), the value itself otherwise. Line and column count from 1,

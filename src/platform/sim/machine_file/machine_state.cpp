@@ -11,27 +11,13 @@
 namespace platform::sim {
 namespace {
 
-// Line and column (from 1) of a byte offset, for JSON syntax errors.
-void Position(const std::string& text, size_t offset, size_t* line, size_t* column) {
-  *line = 1;
-  *column = 1;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++*line;
-      *column = 1;
-    } else {
-      ++*column;
-    }
-  }
-}
-
 bool Parse(const std::string& path, const std::string& text, nlohmann::ordered_json* document,
            std::string* error) {
   try {
     if (!ReadPlainJson(text, document)) *document = nlohmann::ordered_json::parse(text);
   } catch (const nlohmann::json::parse_error& e) {
     size_t line = 0, column = 0;
-    Position(text, e.byte == 0 ? 0 : e.byte - 1, &line, &column);
+    TextPosition(text, e.byte == 0 ? 0 : e.byte - 1, &line, &column);
     std::string what = e.what();
     const std::string marker = "syntax error while parsing ";
     auto at = what.find(marker);
