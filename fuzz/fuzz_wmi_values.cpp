@@ -176,6 +176,7 @@ class FuzzObject : public wmi::Object {
     if (failures_->spawn == status::kOk) *instance = std::make_shared<FuzzObject>(failures_);
     return failures_->spawn;
   }
+  HResult InheritsFrom(std::wstring_view) const override { return status::kWbemSFalse; }
 
  private:
   struct Property {

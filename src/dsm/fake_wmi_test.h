@@ -85,6 +85,7 @@ class FakeObject : public wmi::Object {
     *instance = std::make_shared<FakeObject>(className_, faults_);
     return status::kOk;
   }
+  HResult InheritsFrom(std::wstring_view) const override { return status::kWbemSFalse; }
 
  private:
   std::wstring className_;

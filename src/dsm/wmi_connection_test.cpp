@@ -27,6 +27,7 @@ struct FakeObject : wmi::Object {
   }
   HResult GetMethod(std::wstring_view, ObjectPtr*) const override { return status::kWbemNotFound; }
   HResult SpawnInstance(ObjectPtr*) const override { return status::kWbemNotFound; }
+  HResult InheritsFrom(std::wstring_view) const override { return status::kWbemSFalse; }
   std::wstring name;
 };
 

@@ -141,6 +141,10 @@ class Object {
   virtual HResult GetMethod(std::wstring_view name, ObjectPtr* inSignature) const = 0;
   /// A new instance of a class object, every property at its default.
   virtual HResult SpawnInstance(ObjectPtr* instance) const = 0;
+  /// Whether the object's class derives from `ancestor` (its own class
+  /// does not count): kOk (WBEM_S_NO_ERROR) when it does, kWbemSFalse when
+  /// it does not.
+  virtual HResult InheritsFrom(std::wstring_view ancestor) const = 0;
 };
 
 /// Security blanket of a proxy, as CoSetProxyBlanket takes it. The

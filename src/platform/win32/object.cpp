@@ -67,6 +67,10 @@ class ComObject final : public wmi::Object {
     return hr;
   }
 
+  HResult InheritsFrom(std::wstring_view ancestor) const override {
+    return object_->InheritsFrom(std::wstring(ancestor).c_str());
+  }
+
   HResult SpawnInstance(wmi::ObjectPtr* instance) const override {
     ComPtr<IWbemClassObject> spawned;
     HRESULT hr = object_->SpawnInstance(0, spawned.Put());

@@ -35,6 +35,8 @@ struct MethodDef {
 
 struct ClassDef {
   std::wstring name;
+  /// The classes it derives from, nearest first (empty for a root class).
+  std::vector<std::wstring> derivation;
   std::vector<PropertyDef> properties;
   std::vector<MethodDef> methods;
 

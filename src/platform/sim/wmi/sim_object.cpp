@@ -147,17 +147,21 @@ bool SimObject::SystemProperty(std::wstring_view name, Value* value, int32_t* ci
   if (EqualsNoCase(name, L"__GENUS")) {
     *value = Value::I4(kind_ == Kind::kClass ? 1 : 2);
     type = cim::kSint32;
-  } else if (EqualsNoCase(name, L"__CLASS") || EqualsNoCase(name, L"__DYNASTY")) {
+  } else if (EqualsNoCase(name, L"__CLASS")) {
     *value = Value::Bstr(def_->name);
+  } else if (EqualsNoCase(name, L"__DYNASTY")) {
+    *value = Value::Bstr(def_->derivation.empty() ? def_->name : def_->derivation.back());
   } else if (EqualsNoCase(name, L"__SUPERCLASS")) {
-    *value = Value::Null();
+    *value = def_->derivation.empty() ? Value::Null() : Value::Bstr(def_->derivation.front());
   } else if (EqualsNoCase(name, L"__RELPATH")) {
     *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(RelativePath());
   } else if (EqualsNoCase(name, L"__PROPERTY_COUNT")) {
     *value = Value::I4(static_cast<int32_t>(def_->properties.size()));
     type = cim::kSint32;
   } else if (EqualsNoCase(name, L"__DERIVATION")) {
-    *value = Value::Array(vt::kBstr, {});
+    std::vector<Value> names;
+    for (const std::wstring& ancestor : def_->derivation) names.push_back(Value::Bstr(ancestor));
+    *value = Value::Array(vt::kBstr, std::move(names));
     type = cim::kString | cim::kArray;
   } else if (EqualsNoCase(name, L"__SERVER")) {
     *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(std::wstring(kServer));
@@ -249,6 +253,13 @@ HResult SimObject::SpawnInstance(wmi::ObjectPtr* instance) const {
   Kind kind = kind_ == Kind::kParameters ? Kind::kParameters : Kind::kInstance;
   *instance = std::make_shared<SimObject>(kind, def_, namespace_, faults_);
   return status::kOk;
+}
+
+HResult SimObject::InheritsFrom(std::wstring_view ancestor) const {
+  for (const std::wstring& name : def_->derivation) {
+    if (EqualsNoCase(name, ancestor)) return status::kOk;
+  }
+  return status::kWbemSFalse;
 }
 
 std::string Narrow(std::wstring_view text) {

@@ -29,6 +29,7 @@ class SimObject : public wmi::Object {
                                wmi::Value* value) const override;
   HResult GetMethod(std::wstring_view name, wmi::ObjectPtr* inSignature) const override;
   HResult SpawnInstance(wmi::ObjectPtr* instance) const override;
+  HResult InheritsFrom(std::wstring_view ancestor) const override;
 
   /// Stores a value without the checks of Put (raw data, derived classes).
   void Set(std::wstring name, wmi::Value value, int32_t cimType);

@@ -22,6 +22,7 @@ void LeaveError(WmiWorld& world, std::wstring_view operation, std::wstring_view 
                 HResult hr) {
   auto def = std::make_shared<ClassDef>();
   def->name = L"__ExtendedStatus";
+  def->derivation = {L"__NotifyStatus", L"__SystemClass"};
   def->properties = {{L"Description", wmi::cim::kString},
                      {L"Operation", wmi::cim::kString},
                      {L"ParameterInfo", wmi::cim::kString},
