@@ -86,6 +86,8 @@ using EventSinkPtr = std::shared_ptr<EventSink>;
 /// in `object`. An array (type kArray | element type) keeps its elements,
 /// each a Value of the element type, with the lower bound of its one
 /// dimension; a null object element is a VT_UNKNOWN Value without object.
+/// An array whose bounds could not be read (a damaged SAFEARRAY) keeps the
+/// failing codes in `lowerStatus` / `upperStatus` and has no elements.
 struct Value {
   uint16_t type = vt::kEmpty;
   int64_t integer = 0;
@@ -94,6 +96,8 @@ struct Value {
   ObjectPtr object;
   std::vector<Value> elements;
   int32_t lower = 0;
+  HResult lowerStatus = status::kOk;
+  HResult upperStatus = status::kOk;
 
   bool IsArray() const { return (type & vt::kArray) != 0; }
   uint16_t ElementType() const { return static_cast<uint16_t>(type & ~vt::kArray); }
