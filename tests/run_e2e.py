@@ -31,6 +31,9 @@ starting with '#' are ignored; trailing blanks are an error everywhere
   status = 0              expected exit status (default 0)
   mark = skip-wine        or skip-native; several marks may be given
   stdin:                  a block (below); default empty
+  stdin delay = 300       write the stdin block only this many ms after
+                          the start (then close it), so that a program that
+                          waits for input waits meanwhile
   stdout:                 a block: the exact expected output; default empty
   stderr:                 likewise
   stdout contains = text  the stream contains text, escapes as in blocks
@@ -68,6 +71,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -76,7 +80,7 @@ FIXTURES = HERE / "fixtures"
 TEXTS = HERE / "e2e" / "texts"
 RUN_TIMEOUT = 60
 MACHINE_KINDS = ("demo", "missing", "none")
-KEYS = ("machine", "args", "env", "unset", "status", "mark", "exists", "absent")
+KEYS = ("machine", "args", "env", "unset", "status", "mark", "exists", "absent", "stdin delay")
 MARKS = ("skip-wine", "skip-native")
 
 
@@ -98,6 +102,7 @@ class Case:
     env: dict = field(default_factory=dict)
     unset: list = field(default_factory=list)
     status: int = 0
+    stdin_delay: int = 0
     marks: set = field(default_factory=set)
     blocks: dict = field(default_factory=dict)
     contains: dict = field(default_factory=lambda: {"stdout": [], "stderr": []})
@@ -179,6 +184,10 @@ def apply_setting(case, key, value, lineno):
         if not re.fullmatch(r"\d+", value):
             raise CaseError(lineno, "status must be a number")
         case.status = int(value)
+    elif key == "stdin delay":
+        if not re.fullmatch(r"\d+", value):
+            raise CaseError(lineno, "stdin delay must be a number of milliseconds")
+        case.stdin_delay = int(value)
     elif key == "mark":
         if value not in MARKS:
             raise CaseError(lineno, f"unknown mark {value}")
@@ -201,6 +210,19 @@ def parse_line(case, line, lineno):
     if not sep or key not in KEYS:
         raise CaseError(lineno, f"cannot read: {line}")
     apply_setting(case, key, value, lineno)
+
+
+def feed(p, stdin, delay_ms):
+    """Waits `delay_ms`, then writes `stdin` to the process, closes it and
+    collects what the process writes; (stdout, stderr), or raises
+    TimeoutExpired."""
+    time.sleep(delay_ms / 1000)
+    try:
+        return p.communicate(input=stdin, timeout=RUN_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.communicate()
+        raise
 
 
 def validate(case):
@@ -277,13 +299,14 @@ class NativeRunner:
         env["LC_ALL"] = "C.UTF-8"
         return env
 
-    def run(self, args, env, stdin, cwd):
+    def run(self, args, env, stdin, cwd, delay_ms=0):
+        p = subprocess.Popen([self.program] + args, stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=cwd)
         try:
-            p = subprocess.run([self.program] + args, input=stdin, capture_output=True,
-                               env=env, cwd=cwd, timeout=RUN_TIMEOUT)
+            out, err = feed(p, stdin, delay_ms)
         except subprocess.TimeoutExpired as e:
             return None, e.stdout or b"", e.stderr or b""
-        return p.returncode, p.stdout, p.stderr
+        return p.returncode, out, err
 
     def close(self):
         pass
@@ -313,12 +336,17 @@ class WineRunner:
         env["XDG_STATE_HOME"] = str(run_dir / "state")
         return env
 
-    def run(self, args, env, stdin, cwd):
+    def run(self, args, env, stdin, cwd, delay_ms=0):
         cmd = ["timeout", "-k", "5", str(RUN_TIMEOUT), "wine", self.program] + args
         # Outputs go to files, not pipes: Wine's service processes, started
         # by the first run, inherit the handles and would hold pipes open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            p = subprocess.run(cmd, input=stdin, stdout=out, stderr=err, env=env, cwd=cwd)
+            p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=out, stderr=err, env=env,
+                                 cwd=cwd)
+            try:
+                feed(p, stdin, delay_ms)
+            except subprocess.TimeoutExpired:
+                pass
             out.seek(0)
             err.seek(0)
             stdout = out.read().replace(b"\r\n", b"\n")
@@ -454,7 +482,8 @@ class Run:
     def execute(self):
         env = self.prepare()
         stdin = self.case.blocks.get("stdin", b"")
-        status, out, err = self.runner.run(self.args, env, stdin, self.dir)
+        status, out, err = self.runner.run(self.args, env, stdin, self.dir,
+                                           self.case.stdin_delay)
         if status is None:
             self.problems.append(f"no end within {RUN_TIMEOUT} s")
         elif status < 0:

@@ -1,12 +1,15 @@
 #include "cli/handlers.h"
 
+#include <cstdio>
 #include <string>
 
 #include "dsm/commands.h"
 #include "dsm/iostatus.h"
 #include "dsm/path_owner.h"
+#include "events/listen.h"
 #include "scsi/dsm_settings.h"
 #include "scsi/pgr.h"
+#include "wmilist/dsm_printers.h"
 
 namespace cli {
 
@@ -41,6 +44,12 @@ CommandHandlers TollardHandlers() {
   h.ioStatus = [](int count, const char* const* words, Output& out) {
     return dsm::ShowIoStatus(out, count, words);
   };
+  h.printDsmObjects = [](std::string_view classWord, Output& out) {
+    return wmilist::PrintDsmInstances(classWord, out);
+  };
+  // The shell reads its lines from the same stream, so what listen leaves
+  // unread after its key is the shell's next line.
+  h.listen = [](Output& out) { return events::RunListen(out, stdin); };
   h.pgr = [](int count, const char* const* words, Output& out) {
     // The DSM's path records name the disk behind an address; the SCSI code
     // takes them as a lookup and so does not depend on the DSM subsystem.

@@ -1,0 +1,43 @@
+#include "events/listen.h"
+
+#include <memory>
+
+#include "dsm/wmi_connection.h"
+#include "events/event_sink.h"
+#include "platform/machine.h"
+
+namespace events {
+
+int WaitForKey(std::FILE* in) {
+  int c = 0;
+  do {
+    c = std::fgetc(in);
+  } while (c == '\0');
+  return c;
+}
+
+int RunListen(platform::Output& out, std::FILE* in) {
+  const platform::wmi::ServicesPtr services = dsm::WmiServices();
+  if (!services) return 1;
+  platform::Machine& machine = platform::CurrentMachine();
+  // Declared in this order, the stub (with the apartment it came from) is
+  // released before the command's own reference to the sink.
+  auto sink = std::make_shared<VdsEventSink>(out);
+  platform::wmi::EventSinkPtr stub;
+  if (platform::Failed(machine.Wmi().CreateSinkStub(sink, &stub)) || !stub) return 1;
+  out.Write("\n listening mode, press ENTER to stop...\n");
+  out.Flush();
+  if (platform::Failed(services->ExecNotificationQueryAsync(
+          kQueryLanguage, kEventQuery, platform::wmi::kFlagSendStatus, stub))) {
+    return 1;
+  }
+  // Nobody else may wait for the machine while we wait for a key.
+  const bool released = machine.Release() == 0;
+  WaitForKey(in);
+  const bool taken = machine.Acquire() == 0;
+  services->CancelAsyncCall(stub);
+  sink->Stop();
+  return released && taken ? 0 : 1;
+}
+
+}  // namespace events
