@@ -31,9 +31,10 @@ starting with '#' are ignored; trailing blanks are an error everywhere
   status = 0              expected exit status (default 0)
   mark = skip-wine        or skip-native; several marks may be given
   stdin:                  a block (below); default empty
-  stdin delay = 300       write the stdin block only this many ms after
-                          the start (then close it), so that a program that
-                          waits for input waits meanwhile
+  stdin delay = 300       write the stdin block (then close it) only this
+                          many ms after the program's first output on
+                          stdout, so that a program that waits for input
+                          waits meanwhile
   stdout:                 a block: the exact expected output; default empty
   stderr:                 likewise
   stdout contains = text  the stream contains text, escapes as in blocks
@@ -212,17 +213,32 @@ def parse_line(case, line, lineno):
     apply_setting(case, key, value, lineno)
 
 
-def feed(p, stdin, delay_ms):
-    """Waits `delay_ms`, then writes `stdin` to the process, closes it and
-    collects what the process writes; (stdout, stderr), or raises
-    TimeoutExpired."""
-    time.sleep(delay_ms / 1000)
-    try:
-        return p.communicate(input=stdin, timeout=RUN_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        p.communicate()
-        raise
+def run_process(cmd, env, cwd, stdin, delay_ms):
+    """Runs cmd with stdin written at once, or, with a delay, `delay_ms`
+    after the program's first output (so a slow start, under Wine or on a
+    busy machine, does not eat the delay); outputs go to files. Returns
+    (exit status or None after RUN_TIMEOUT, stdout, stderr)."""
+    # Files, not pipes: Wine's service processes, started by the first
+    # run, inherit the handles and would hold pipes open.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=out, stderr=err, env=env,
+                             cwd=cwd)
+        deadline = time.monotonic() + RUN_TIMEOUT
+        if delay_ms:
+            while p.poll() is None and os.fstat(out.fileno()).st_size == 0 and \
+                    time.monotonic() < deadline:
+                time.sleep(0.01)
+            time.sleep(delay_ms / 1000)
+        try:
+            p.communicate(input=stdin, timeout=max(deadline - time.monotonic(), 1))
+            status = p.returncode
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
+            status = None
+        out.seek(0)
+        err.seek(0)
+        return status, out.read(), err.read()
 
 
 def validate(case):
@@ -300,13 +316,7 @@ class NativeRunner:
         return env
 
     def run(self, args, env, stdin, cwd, delay_ms=0):
-        p = subprocess.Popen([self.program] + args, stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=cwd)
-        try:
-            out, err = feed(p, stdin, delay_ms)
-        except subprocess.TimeoutExpired as e:
-            return None, e.stdout or b"", e.stderr or b""
-        return p.returncode, out, err
+        return run_process([self.program] + args, env, cwd, stdin, delay_ms)
 
     def close(self):
         pass
@@ -338,21 +348,10 @@ class WineRunner:
 
     def run(self, args, env, stdin, cwd, delay_ms=0):
         cmd = ["timeout", "-k", "5", str(RUN_TIMEOUT), "wine", self.program] + args
-        # Outputs go to files, not pipes: Wine's service processes, started
-        # by the first run, inherit the handles and would hold pipes open.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=out, stderr=err, env=env,
-                                 cwd=cwd)
-            try:
-                feed(p, stdin, delay_ms)
-            except subprocess.TimeoutExpired:
-                pass
-            out.seek(0)
-            err.seek(0)
-            stdout = out.read().replace(b"\r\n", b"\n")
-            stderr = err.read().replace(b"\r\n", b"\n")
-        status = None if p.returncode == 124 else p.returncode % 256
-        return status, stdout, stderr
+        status, stdout, stderr = run_process(cmd, env, cwd, stdin, delay_ms)
+        if status is not None:
+            status = None if status == 124 else status % 256
+        return status, stdout.replace(b"\r\n", b"\n"), stderr.replace(b"\r\n", b"\n")
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
