@@ -8,8 +8,9 @@
 
 namespace events {
 
-/// The WQL query and language of the subscription.
+/// The query of the subscription: every MPIO event.
 inline constexpr wchar_t kEventQuery[] = L"SELECT * FROM MPIO_EventEntry";
+/// The language of kEventQuery.
 inline constexpr wchar_t kQueryLanguage[] = L"WQL";
 
 /// Reads one character at a time from `in` while it reads NUL; returns the
