@@ -7,6 +7,7 @@
 #include "dsm/path_owner.h"
 #include "scsi/dsm_settings.h"
 #include "scsi/pgr.h"
+#include "wmilist/mpiolist.h"
 
 namespace cli {
 
@@ -45,6 +46,9 @@ CommandHandlers TollardHandlers() {
     // The DSM's path records name the disk behind an address; the SCSI code
     // takes them as a lookup and so does not depend on the DSM subsystem.
     return scsi::Pgr(out, count, words, dsm::PathOwnerOf);
+  };
+  h.mpiolist = [](int count, const char* const* words, Output& out) {
+    return wmilist::RunMpiolist(count, words, out);
   };
   return h;
 }
