@@ -291,7 +291,8 @@ int EnumInstances(Listing& listing, wmi::Services& services, std::wstring_view c
     hr = enumerator->Next(wmi::kInfinite, &object, &returned);
     if (hr == status::kWbemSFalse) return 0;
     if (hr != status::kOk) return ReportWmiError(listing, "Could not get next instance", hr);
-    if (object == nullptr) continue;
+    // A success without an object would otherwise be asked for again forever.
+    if (object == nullptr) return 0;
     if (!first) PrintLine(listing, className);
     first = false;
     PrintInstance(listing, *object);

@@ -266,6 +266,19 @@ TEST(FormatEmbedded, IndentsObjectsAndArraysOfThem) {
   }
 }
 
+// The empty-array line keeps its whole indentation at any depth.
+TEST(FormatEmbedded, WritesTheEmptyArrayLineWholeAtAnyDepth) {
+  for (int32_t depth : {0, 7, 8, 9, 40}) {
+    ListingFixture f;
+    f.context.depth = depth;
+    std::wstring text;
+    ASSERT_TRUE(FormatEmbedded(f.listing, ObjectArray({}), &text));
+    EXPECT_EQ(Narrow(text),
+              std::string(2 * static_cast<size_t>(depth + 1), ' ') + "<empty array>\n");
+    EXPECT_EQ(f.context.depth, depth);
+  }
+}
+
 TEST(FormatEmbedded, ReportsAnElementWhoseClassCannotBeRead) {
   ListingFixture f(kTable);
   auto broken = Pair(1, 2);
@@ -409,6 +422,26 @@ TEST(EnumNamespace, ReportsEachFailingStep) {
     EXPECT_EQ(f.err.Text(), c.err) << c.what;
     EXPECT_EQ(f.context.depth, 0) << c.what;
   }
+}
+
+// An enumerator that claims success without an object ends the list
+// instead of being asked again forever.
+class SilentEnumerator : public TestEnumerator {
+ public:
+  int calls = 0;
+  HResult Next(int32_t, ObjectPtr*, uint32_t* returned) override {
+    *returned = 0;
+    return ++calls > 3 ? status::kFail : status::kOk;
+  }
+};
+
+TEST(EnumInstances, EndsWhenNextSucceedsWithoutAnObject) {
+  NamespaceFixture f;
+  auto silent = std::make_shared<SilentEnumerator>();
+  f.services.enumerator = silent;
+  EXPECT_EQ(EnumInstances(f.listing, f.services, L"Pair"), 0);
+  EXPECT_EQ(silent->calls, 1);
+  EXPECT_EQ(f.out.Text(), "Pair\n");
 }
 
 TEST(PrintInstance, WritesOnlyTheLineEndWhenThePrinterFails) {
