@@ -10,6 +10,7 @@
 #include "scsi/dsm_settings.h"
 #include "scsi/pgr.h"
 #include "wmilist/dsm_printers.h"
+#include "wmilist/mpiolist.h"
 
 namespace cli {
 
@@ -54,6 +55,9 @@ CommandHandlers TollardHandlers() {
     // The DSM's path records name the disk behind an address; the SCSI code
     // takes them as a lookup and so does not depend on the DSM subsystem.
     return scsi::Pgr(out, count, words, dsm::PathOwnerOf);
+  };
+  h.mpiolist = [](int count, const char* const* words, Output& out) {
+    return wmilist::RunMpiolist(count, words, out);
   };
   return h;
 }
