@@ -177,6 +177,15 @@ bool SimObject::SystemProperty(std::wstring_view name, Value* value, int32_t* ci
 
 HResult SimObject::Get(std::wstring_view name, Value* value, int32_t* cimType) const {
   if (HResult hr = Injected("Get", name); hr != status::kOk) return hr;
+  return Read(name, value, cimType);
+}
+
+HResult ReadOwn(const wmi::Object& object, std::wstring_view name, Value* value) {
+  const auto* own = dynamic_cast<const SimObject*>(&object);
+  return own != nullptr ? own->Read(name, value, nullptr) : object.Get(name, value, nullptr);
+}
+
+HResult SimObject::Read(std::wstring_view name, Value* value, int32_t* cimType) const {
   if (name.size() >= 2 && name[0] == L'_' && name[1] == L'_') {
     return SystemProperty(name, value, cimType) ? status::kOk : status::kWbemNotFound;
   }

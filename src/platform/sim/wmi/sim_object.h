@@ -33,6 +33,10 @@ class SimObject : public wmi::Object {
   HResult SpawnInstance(wmi::ObjectPtr* instance) const override;
   HResult InheritsFrom(std::wstring_view ancestor) const override;
 
+  /// Get without the faults injected on it: how the machine itself (a
+  /// provider reading a method's input, a lookup by key) reads an object,
+  /// which a fault on the program's reads must not change.
+  HResult Read(std::wstring_view name, wmi::Value* value, int32_t* cimType) const;
   /// Stores a value without the checks of Put (raw data, derived classes).
   void Set(std::wstring name, wmi::Value value, int32_t cimType);
   void Reserve(size_t count) { slots_.reserve(count); }
@@ -75,6 +79,10 @@ std::shared_ptr<T> Namespace::MakeInstance(std::shared_ptr<const ClassDef> def,
   return std::make_shared<T>(SimObject::Kind::kInstance, std::move(def), id_, faults_,
                              std::forward<Args>(args)...);
 }
+
+/// Object::Get as the machine itself reads: SimObject::Read for objects
+/// of the simulated machine, Get for any other.
+HResult ReadOwn(const wmi::Object& object, std::wstring_view name, wmi::Value* value);
 
 /// The class definition of a method's input or output parameters.
 std::shared_ptr<const ClassDef> ParameterClass(std::wstring_view name,

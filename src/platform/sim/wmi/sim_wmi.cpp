@@ -189,7 +189,7 @@ HResult SimServices::Lookup(std::wstring_view path, ObjectPtr* object) {
     ObjectPtr instance = instances->At(i);
     Value value;
     if (keyName.empty() ||
-        (instance->Get(keyName, &value, nullptr) == status::kOk && KeyText(value) == keyValue)) {
+        (ReadOwn(*instance, keyName, &value) == status::kOk && KeyText(value) == keyValue)) {
       *object = instance;
       return status::kOk;
     }

@@ -259,6 +259,17 @@ TEST_F(SimWmiTest, ReadsFailByFault) {
         << error;
     EXPECT_EQ(c.call(*thing), c.expected) << c.name;
   }
+  // A fault on the program's reads leaves the machine's own alone: a
+  // lookup by key still finds the instance.
+  std::string error;
+  ASSERT_TRUE(world_->faults->Load(nlohmann::ordered_json::parse(R"([
+      {"call": "Get", "target": "Thing", "method": "InstanceName", "code": "0x80041001"}])"),
+                                   &error));
+  Value v;
+  EXPECT_EQ(thing->Get(L"InstanceName", &v, nullptr), status::kWbemFailed);
+  ObjectPtr found;
+  EXPECT_EQ(services_->GetObject(L"Thing.InstanceName=\"a\\\\b\"", 0, &found), 0);
+  EXPECT_EQ(found, thing);
   // The system properties answer for their qualifier set as on Windows.
   EXPECT_EQ(thing->GetPropertyQualifierSet(L"__CLASS"), status::kWbemSystemProperty);
   EXPECT_EQ(thing->GetPropertyQualifierSet(L"Nope"), status::kWbemNotFound);
