@@ -20,14 +20,14 @@ constexpr HResult kOk = 0;
 constexpr HResult kFalse = 1;  // S_FALSE
 constexpr HResult kWbemSFalse = 1;
 constexpr HResult kWbemSTimedOut = 0x40004;
-constexpr HResult kFail = MakeHResult(0x80004005);           // E_FAIL
-constexpr HResult kNoInterface = MakeHResult(0x80004002);    // E_NOINTERFACE
-constexpr HResult kOutOfMemory = MakeHResult(0x8007000E);    // E_OUTOFMEMORY
-constexpr HResult kInvalidArg = MakeHResult(0x80070057);     // E_INVALIDARG
-constexpr HResult kAccessDenied = MakeHResult(0x80070005);   // E_ACCESSDENIED
-constexpr HResult kChangedMode = MakeHResult(0x80010106);    // RPC_E_CHANGED_MODE
-constexpr HResult kTooLate = MakeHResult(0x80010119);        // RPC_E_TOO_LATE
-constexpr HResult kClassNotReg = MakeHResult(0x80040154);    // REGDB_E_CLASSNOTREG
+constexpr HResult kFail = MakeHResult(0x80004005);          // E_FAIL
+constexpr HResult kNoInterface = MakeHResult(0x80004002);   // E_NOINTERFACE
+constexpr HResult kOutOfMemory = MakeHResult(0x8007000E);   // E_OUTOFMEMORY
+constexpr HResult kInvalidArg = MakeHResult(0x80070057);    // E_INVALIDARG
+constexpr HResult kAccessDenied = MakeHResult(0x80070005);  // E_ACCESSDENIED
+constexpr HResult kChangedMode = MakeHResult(0x80010106);   // RPC_E_CHANGED_MODE
+constexpr HResult kTooLate = MakeHResult(0x80010119);       // RPC_E_TOO_LATE
+constexpr HResult kClassNotReg = MakeHResult(0x80040154);   // REGDB_E_CLASSNOTREG
 constexpr HResult kWbemFailed = MakeHResult(0x80041001);
 constexpr HResult kWbemNotFound = MakeHResult(0x80041002);
 constexpr HResult kWbemAccessDenied = MakeHResult(0x80041003);
@@ -44,6 +44,9 @@ constexpr HResult kWbemNotSupported = MakeHResult(0x8004100C);
 constexpr HResult kWbemInvalidMethod = MakeHResult(0x8004102E);
 constexpr HResult kWbemSystemProperty = MakeHResult(0x80041030);
 constexpr HResult kWbemInvalidMethodParameters = MakeHResult(0x8004102F);
+constexpr HResult kWbemLocalCredentials = MakeHResult(0x80041064);
+/// RPC_S_SERVER_UNAVAILABLE as an HRESULT: no machine answers to the name.
+constexpr HResult kRpcServerUnavailable = MakeHResult(0x800706BA);
 }  // namespace status
 
 namespace win32_error {

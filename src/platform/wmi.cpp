@@ -46,4 +46,10 @@ Value Value::Array(uint16_t elementType, std::vector<Value> elements, int32_t lo
   return value;
 }
 
+HResult Object::GetPropertyQualifierSet(std::wstring_view property) const {
+  Value ignored;
+  const HResult hr = GetPropertyQualifier(property, L"CIMTYPE", &ignored);
+  return hr == status::kWbemSystemProperty ? hr : status::kOk;
+}
+
 }  // namespace platform::wmi

@@ -140,14 +140,23 @@ class Object {
   /// an unknown property or qualifier.
   virtual HResult GetPropertyQualifier(std::wstring_view property, std::wstring_view qualifier,
                                        Value* value) const = 0;
+  /// IWbemClassObject::GetPropertyQualifierSet alone, the set released at
+  /// once: kOk when the property's qualifier set can be had,
+  /// kWbemSystemProperty for a system property, else the failure. It tells
+  /// a set that cannot be opened from a qualifier that cannot be read,
+  /// which GetPropertyQualifier reports alike. The default asks
+  /// GetPropertyQualifier for "CIMTYPE" and passes on only a system
+  /// property's answer.
+  virtual HResult GetPropertyQualifierSet(std::wstring_view property) const;
   /// The input signature of a method of a class object (null when the
   /// method takes no input). kWbemNotFound for an unknown method.
   virtual HResult GetMethod(std::wstring_view name, ObjectPtr* inSignature) const = 0;
   /// A new instance of a class object, every property at its default.
   virtual HResult SpawnInstance(ObjectPtr* instance) const = 0;
-  /// Whether the object's class derives from `ancestor` (its own class
-  /// does not count): kOk (WBEM_S_NO_ERROR) when it does, kWbemSFalse when
-  /// it does not.
+  /// Whether the object is of class `ancestor` or of a class derived from
+  /// it, as WMI answers (an error object of class __ExtendedStatus
+  /// inherits from __ExtendedStatus): kOk (WBEM_S_NO_ERROR) when it is,
+  /// kWbemSFalse when not.
   virtual HResult InheritsFrom(std::wstring_view ancestor) const = 0;
 };
 

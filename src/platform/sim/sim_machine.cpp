@@ -5,12 +5,13 @@
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/sim/demo_machine.h"
-#include "platform/sim/scsi/disks.h"
 #include "platform/sim/machine_file/json_locate.h"
 #include "platform/sim/machine_file/machine_state.h"
 #include "platform/sim/machine_file/section_check.h"
 #include "platform/sim/registry/registry.h"
+#include "platform/sim/remote_machines.h"
 #include "platform/sim/san/san.h"
+#include "platform/sim/scsi/disks.h"
 #include "platform/sim/wmi/sim_wmi.h"
 #include "platform/sim/wmi/wmi_data.h"
 
@@ -24,6 +25,8 @@ class SimMachine : public Machine {
   SimMachine() : world_(std::make_shared<WmiWorld>()) {
     world_->faults = std::make_shared<Faults>();
     world_->repository = &repository_;
+    // Before anything is built, so that raw instances check the faults too.
+    repository_.SetFaults(world_->faults);
   }
 
   bool Open(const std::string& path, std::string* error) { return Take(path, error); }
@@ -70,6 +73,13 @@ class SimMachine : public Machine {
     return false;
   }
 
+  static const nlohmann::ordered_json& Section(const nlohmann::ordered_json& document,
+                                               const char* name) {
+    static const nlohmann::ordered_json kNone;
+    auto it = document.find(name);
+    return it == document.end() ? kNone : *it;
+  }
+
   bool Build(std::string* error) {
     const auto& document = state_.Document();
     std::string problem;
@@ -78,18 +88,15 @@ class SimMachine : public Machine {
     std::unique_ptr<DeviceIo> devices;
     std::unique_ptr<Registry> registry;
     if (!CheckMachineSections(document, &problem) ||
-        !world_->faults->Load(document.contains("faults") ? document["faults"] : nlohmann::ordered_json(),
-                              &problem) ||
+        !world_->faults->Load(Section(document, "faults"), &problem) ||
         !(registry = MakeRegistry(state_, world_->faults, &problem)) ||
         !InstallSan(state_, root, &problem, &model) ||
         !(devices = MakeDisks(state_, model, world_->faults, &problem)) ||
-        !LoadWmiData(document.contains("wmi") ? document["wmi"] : nlohmann::ordered_json(),
-                     repository_, &problem)) {
+        !LoadWmiData(Section(document, "wmi"), repository_, &problem) ||
+        !LoadRemoteMachines(Section(document, "remote"), world_->faults, *world_, &problem)) {
       *error = MachineFileError(state_.Path(), problem);
       return false;
     }
-    // Namespaces made by the raw data check the faults too.
-    repository_.ForEach([this](Namespace& ns) { ns.SetFaults(world_->faults); });
     if (!runtime_) runtime_ = MakeRuntime(world_);
     devices_ = std::move(devices);
     registry_ = std::move(registry);

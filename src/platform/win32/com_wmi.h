@@ -23,7 +23,8 @@ IWbemClassObject* RawObject(const wmi::ObjectPtr& object);
 wmi::LocatorPtr WrapLocator(ComPtr<IWbemLocator> locator);
 
 /// A new COM IWbemObjectSink that forwards Indicate and SetStatus to
-/// `target`, holding one reference for the caller.
+/// `target`, holding one reference for the caller. Null event objects are
+/// left out; an Indicate with none left is not forwarded.
 ComPtr<IWbemObjectSink> MakeForwardingSink(const wmi::EventSinkPtr& target);
 
 /// The unsecured apartment's stub for `sink`: a wmi::EventSink whose COM

@@ -45,9 +45,13 @@ class ForwardingSink final : public IWbemObjectSink {
     if (count < 0 || (count > 0 && objects == nullptr)) return WBEM_E_INVALID_PARAMETER;
     // No exception may unwind into WMI's frames.
     try {
+      // A null entry carries no event: the program's sink never sees one.
       std::vector<wmi::ObjectPtr> events;
       events.reserve(static_cast<size_t>(count));
-      for (LONG i = 0; i < count; ++i) events.push_back(WrapObject(objects[i]));
+      for (LONG i = 0; i < count; ++i) {
+        if (objects[i] != nullptr) events.push_back(WrapObject(objects[i]));
+      }
+      if (events.empty()) return WBEM_S_NO_ERROR;
       return target_->Indicate(events);
     } catch (const std::bad_alloc&) {
       FatalOutOfMemory();

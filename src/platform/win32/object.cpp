@@ -60,6 +60,11 @@ class ComObject final : public wmi::Object {
     return hr;
   }
 
+  HResult GetPropertyQualifierSet(std::wstring_view property) const override {
+    ComPtr<IWbemQualifierSet> set;
+    return object_->GetPropertyQualifierSet(std::wstring(property).c_str(), set.Put());
+  }
+
   HResult GetMethod(std::wstring_view name, wmi::ObjectPtr* inSignature) const override {
     ComPtr<IWbemClassObject> in;
     HRESULT hr = object_->GetMethod(std::wstring(name).c_str(), 0, in.Put(), nullptr);

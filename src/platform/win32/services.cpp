@@ -1,6 +1,7 @@
 // Windows only: wmi::Locator, wmi::Services and wmi::Enumerator over the
 // WMI interfaces, with their proxy security.
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +21,23 @@ struct Identity {
   std::wstring password;
   SEC_WINNT_AUTH_IDENTITY_W record{};
 };
+
+// The identity record as the x64 SDK lays it out: COM reads it through
+// the pointer given, so a wrong layout would send wrong credentials, and
+// Wine cannot show it (it never authenticates a remote proxy).
+#ifdef _WIN64
+static_assert(sizeof(SEC_WINNT_AUTH_IDENTITY_W) == 48);
+static_assert(offsetof(SEC_WINNT_AUTH_IDENTITY_W, User) == 0);
+static_assert(offsetof(SEC_WINNT_AUTH_IDENTITY_W, UserLength) == 8);
+static_assert(offsetof(SEC_WINNT_AUTH_IDENTITY_W, Domain) == 16);
+static_assert(offsetof(SEC_WINNT_AUTH_IDENTITY_W, DomainLength) == 24);
+static_assert(offsetof(SEC_WINNT_AUTH_IDENTITY_W, Password) == 32);
+static_assert(offsetof(SEC_WINNT_AUTH_IDENTITY_W, PasswordLength) == 40);
+static_assert(offsetof(SEC_WINNT_AUTH_IDENTITY_W, Flags) == 44);
+#endif
+static_assert(SEC_WINNT_AUTH_IDENTITY_UNICODE == 2);
+static_assert(RPC_C_AUTHN_WINNT == 10 && RPC_C_AUTHZ_NONE == 0);
+static_assert(RPC_C_IMP_LEVEL_IDENTIFY == 2 && RPC_C_IMP_LEVEL_IMPERSONATE == 3);
 
 unsigned short* TextOrNull(std::wstring& text) {
   return text.empty() ? nullptr : reinterpret_cast<unsigned short*>(text.data());
@@ -45,6 +63,12 @@ class BlanketKeeper {
     return hr;
   }
 
+  static HRESULT Apply(IUnknown* proxy, const wmi::Blanket& blanket,
+                       SEC_WINNT_AUTH_IDENTITY_W* identity) {
+    return CoSetProxyBlanket(proxy, blanket.authnService, blanket.authzService, nullptr,
+                             blanket.authnLevel, blanket.impLevel, identity, blanket.capabilities);
+  }
+
   HResult Set(IUnknown* proxy, const wmi::Blanket& blanket) {
     std::unique_ptr<Identity> identity;
     if (blanket.withIdentity) {
@@ -61,11 +85,19 @@ class BlanketKeeper {
       r.PasswordLength = static_cast<ULONG>(identity->password.size());
       r.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
     }
-    HRESULT hr = CoSetProxyBlanket(proxy, blanket.authnService, blanket.authzService, nullptr,
-                                   blanket.authnLevel, blanket.impLevel,
-                                   identity ? &identity->record : nullptr, blanket.capabilities);
-    // The identity in force is the new one only once the call took it.
-    if (SUCCEEDED(hr)) identity_ = std::move(identity);
+    SEC_WINNT_AUTH_IDENTITY_W* record = identity ? &identity->record : nullptr;
+    HRESULT hr = Apply(proxy, blanket, record);
+    if (FAILED(hr)) return hr;
+    // The proxy took the new record: COM keeps using it through the
+    // pointer given, so it is kept, and the one it replaced let go.
+    identity_ = std::move(identity);
+    if (record == nullptr) return hr;
+    // With explicit credentials the proxy's IUnknown gets the same blanket,
+    // or its own QueryInterface and Release calls would go out under the
+    // process's identity, which the remote machine may refuse.
+    ComPtr<IUnknown> unknown;
+    hr = proxy->QueryInterface(IID_IUnknown, unknown.PutVoid());
+    if (SUCCEEDED(hr)) hr = Apply(unknown.Get(), blanket, record);
     return hr;
   }
 

@@ -160,9 +160,14 @@ Value ArrayValue(const VARIANT& v) {
   if (!ArrayMatches(v.parray, elementType)) return TypeOnly(v.vt);
   LONG lower = 0;
   LONG upper = 0;
-  if (FAILED(SafeArrayGetLBound(v.parray, 1, &lower)) ||
-      FAILED(SafeArrayGetUBound(v.parray, 1, &upper))) {
-    return TypeOnly(v.vt);
+  const HRESULT lowerStatus = SafeArrayGetLBound(v.parray, 1, &lower);
+  const HRESULT upperStatus = SafeArrayGetUBound(v.parray, 1, &upper);
+  if (FAILED(lowerStatus) || FAILED(upperStatus)) {
+    // The reader reports which bound failed, with the code it failed with.
+    Value value = TypeOnly(v.vt);
+    value.lowerStatus = FAILED(lowerStatus) ? lowerStatus : S_OK;
+    value.upperStatus = FAILED(upperStatus) ? upperStatus : S_OK;
+    return value;
   }
   std::vector<Value> elements;
   for (int64_t i = lower; i <= upper; ++i) {

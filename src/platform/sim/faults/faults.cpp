@@ -9,12 +9,33 @@ namespace {
 
 // The calls the simulated machine can make fail. A name outside this list
 // would never fire, and a test built on it would prove nothing.
-constexpr std::string_view kCalls[] = {
-    "CoInitializeEx", "CoInitializeSecurity", "CoCreateInstance", "ConnectServer",
-    "CoSetProxyBlanket", "QueryBlanket", "CreateInstanceEnum", "Next", "GetObject",
-    "GetMethod", "SpawnInstance", "Put", "ExecMethod", "ExecNotificationQueryAsync",
-    "CreateObjectStub", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA",
-    "CreateFileA", "DeviceIoControl", "QueryDosDeviceA", "CheckCondition"};
+constexpr std::string_view kCalls[] = {"CoInitializeEx",
+                                       "CoInitializeSecurity",
+                                       "CoCreateInstance",
+                                       "ConnectServer",
+                                       "CoSetProxyBlanket",
+                                       "QueryBlanket",
+                                       "CreateInstanceEnum",
+                                       "Next",
+                                       "GetObject",
+                                       "GetMethod",
+                                       "SpawnInstance",
+                                       "Put",
+                                       "Get",
+                                       "GetNames",
+                                       "GetPropertyQualifierSet",
+                                       "GetQualifier",
+                                       "InheritsFrom",
+                                       "ExecMethod",
+                                       "ExecNotificationQueryAsync",
+                                       "CreateObjectStub",
+                                       "RegOpenKeyExA",
+                                       "RegQueryValueExA",
+                                       "RegSetValueExA",
+                                       "CreateFileA",
+                                       "DeviceIoControl",
+                                       "QueryDosDeviceA",
+                                       "CheckCondition"};
 
 bool KnownCall(std::string_view call) {
   for (std::string_view known : kCalls) {
@@ -23,7 +44,9 @@ bool KnownCall(std::string_view call) {
   return false;
 }
 
-bool ReadCode(const nlohmann::ordered_json& value, uint32_t* code) {
+}  // namespace
+
+bool ReadStatusCode(const nlohmann::ordered_json& value, uint32_t* code) {
   if (value.is_number_integer()) {
     // Negative numbers are HRESULTs written as signed 32-bit values.
     const int64_t number = value.get<int64_t>();
@@ -48,6 +71,8 @@ bool ReadCode(const nlohmann::ordered_json& value, uint32_t* code) {
   *code = static_cast<uint32_t>(parsed);
   return true;
 }
+
+namespace {
 
 bool ReadBytes(const nlohmann::ordered_json& value, std::vector<uint8_t>* bytes) {
   if (!value.is_array()) return false;
@@ -103,7 +128,7 @@ bool ReadFault(const nlohmann::ordered_json& entry, const DocPlace& place, Fault
       !ReadText(entry, place, "method", &fault->method, error)) {
     return false;
   }
-  if (!entry.contains("code") || !ReadCode(entry["code"], &fault->code)) {
+  if (!entry.contains("code") || !ReadStatusCode(entry["code"], &fault->code)) {
     const std::string problem = "needs a \"code\" (a number or text such as \"0x80041010\")";
     *error = entry.contains("code") ? place.KeyError("code", problem) : place.Error(problem);
     return false;
@@ -139,6 +164,13 @@ bool Faults::Load(const nlohmann::ordered_json& faults, std::string* error) {
     faults_.push_back(std::move(fault));
   }
   return true;
+}
+
+bool Faults::Names(std::string_view call) const {
+  for (const Fault& f : faults_) {
+    if (f.call == call) return true;
+  }
+  return false;
 }
 
 const Fault* Faults::Check(std::string_view call, std::string_view target,

@@ -3,11 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "platform/status.h"
 
@@ -32,6 +31,11 @@ struct Fault {
   uint32_t fired = 0;  // times it made a call fail
 };
 
+/// Reads a status code as the machine file writes one: a number (a
+/// negative one is a signed 32-bit HRESULT) or text such as "0x80041010".
+/// False for anything else or a value beyond 32 bits.
+bool ReadStatusCode(const nlohmann::ordered_json& value, uint32_t* code);
+
 class Faults {
  public:
   /// Reads the "faults" array; returns false with `error` set on a
@@ -42,8 +46,10 @@ class Faults {
   const Fault* Check(std::string_view call, std::string_view target = {},
                      std::string_view method = {});
   /// Check() as an HRESULT: kOk when no fault fires.
-  HResult Status(std::string_view call, std::string_view target = {},
-                 std::string_view method = {});
+  HResult Status(std::string_view call, std::string_view target = {}, std::string_view method = {});
+  /// True when some fault names `call`: a cheap test before a Check whose
+  /// selectors cost a copy to make.
+  bool Names(std::string_view call) const;
   /// True when no fault is injected at all.
   bool Empty() const { return faults_.empty(); }
 

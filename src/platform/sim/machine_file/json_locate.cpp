@@ -277,6 +277,16 @@ std::string LocatedError(const JsonPath& path, const std::string& message) {
   return located + kMark + message;
 }
 
+std::string RelocatedError(const JsonPath& prefix, const std::string& prefixName,
+                           const std::string& error) {
+  JsonPath path;
+  std::string message;
+  if (!Split(error, &path, &message)) return prefixName + "." + error;
+  JsonPath whole = prefix;
+  whole.insert(whole.end(), path.begin(), path.end());
+  return LocatedError(whole, prefixName + "." + message);
+}
+
 std::string MachineFileError(const std::string& file, std::string_view text,
                              const std::string& error) {
   JsonPath path;

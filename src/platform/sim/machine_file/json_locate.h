@@ -37,6 +37,13 @@ bool LocateMember(std::string_view text, const JsonPath& path, size_t* line, siz
 /// two '\x1E' characters; only MachineFileError should print it.
 std::string LocatedError(const JsonPath& path, const std::string& message);
 
+/// An error of a section's reader that read a section standing at `prefix`
+/// instead of at the top: its path (if any) is put under `prefix`, and its
+/// message, which names places from the section on, gets `prefixName` and
+/// a "." in front ("remote.SAN-B." + "san.luns[0]: ...").
+std::string RelocatedError(const JsonPath& prefix, const std::string& prefixName,
+                           const std::string& error);
+
 /// The one line reporting `error` about the machine file `file` whose text
 /// is `text`: "<file>: line L, column C: <message>" when the error carries a
 /// path found in the text, "<file>: <message>" otherwise.

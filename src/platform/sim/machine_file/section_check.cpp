@@ -52,8 +52,8 @@ bool CheckKnownKeys(const nlohmann::ordered_json& object, const DocPlace& place,
 }
 
 bool CheckMachineSections(const nlohmann::ordered_json& document, std::string* error) {
-  return CheckKnownKeys(document, DocPlace(""), {"san", "wmi", "registry", "disks", "faults"},
-                        error);
+  return CheckKnownKeys(document, DocPlace(""),
+                        {"san", "wmi", "registry", "disks", "faults", "remote"}, error);
 }
 
 }  // namespace platform::sim

@@ -40,8 +40,8 @@ const std::string kRegistered = Registration("2.0.0.1", "4141414141414141");
 std::string WritePath(const std::string& name, const std::string& text) {
   // One file per test: ctest may run the tests of this file side by side.
   const std::string path = ::testing::TempDir() + "/strict_" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                           "_" + name + ".json";
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                           name + ".json";
   std::ofstream(path, std::ios::binary) << text;
   return path;
 }
@@ -114,6 +114,14 @@ TEST(StrictSectionsTest, UnknownKeysAreRefusedInEverySection) {
        WithDisk(R"({"reservations": {"registrations": [)" + kRegistered +
                 R"(], "reservation": {"holder": "2.0.0.1", "type": 6, ^"scope": 0}}})"),
        R"(disks.6A0B1C20-01.reservations.reservation: unknown key "scope")"},
+      {"remote machine", R"({"remote": {"SAN-B": {^"usr": "x"}}})",
+       R"(remote.SAN-B: unknown key "usr")"},
+      {"remote machine's san", R"({"remote": {"SAN-B": {"san": {"timers": {^"retryCont": 1}}}}})",
+       R"(remote.SAN-B.san.timers: unknown key "retryCont")"},
+      {"remote machine's wmi", R"({"remote": {"SAN-B": {"wmi": {"ROOT\\WMI": {^"clases": []}}}}})",
+       R"(remote.SAN-B.wmi.ROOT\WMI: unknown key "clases")"},
+      {"remote inside remote", R"({"remote": {"SAN-B": {^"remote": {}}}})",
+       R"(remote.SAN-B: a remote machine has no remote machines of its own)"},
   });
 }
 
@@ -155,6 +163,23 @@ TEST(StrictSectionsTest, MalformedValuesAreShownWhereTheyStand) {
        WithDisk(
            R"({"reservations": {"registrations": [{"nexus": "2.0.0.1", ^"key": "41414141414141"}]}})"),
        R"(disks.6A0B1C20-01.reservations.registrations[0]: "key" must be 16 hexadecimal digits)"},
+      {"array bound status", WithInstances(R"({"L": {"$value": [], ^"$upperStatus": "x"}})"),
+       R"(wmi.ROOT\WMI.instances.A[0].L: "$upperStatus" must be a failure code such as "0x8002000B")"},
+      {"event delay", WithInstances(R"({"P": 1, ^"$delay": -5})"),
+       R"(wmi.ROOT\WMI.instances.A[0]: "$delay" must be milliseconds from 0 to 3600000)"},
+      {"remote section", R"({^"remote": [1]})",
+       R"(remote: expected an object of machines by name)"},
+      {"remote password alone", R"({"remote": {"SAN-B": {^"password": "x"}}})",
+       R"(remote.SAN-B: a "password" needs a "user")"},
+      {"remote user", R"({"remote": {"SAN-B": {^"user": 1}}})",
+       R"(remote.SAN-B: "user" must be text)"},
+      {"remote named as the local machine", R"({"remote": {^"LocalHost": {}}})",
+       R"(remote: "LocalHost" names the local machine)"},
+      {"remote named twice", R"({"remote": {"san-b": {}, ^"SAN-B": {}}})",
+       R"(remote: "SAN-B" is named twice (letter case aside))"},
+      {"remote machine's LUN",
+       R"({"remote": {"SAN-B": {"san": {"luns": [^{"serial": "6A0B1C20-01"}]}}}})",
+       R"(remote.SAN-B.san.luns[0] (6A0B1C20-01).paths: expected a list)"},
   });
 }
 

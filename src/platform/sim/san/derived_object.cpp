@@ -6,10 +6,10 @@
 namespace platform::sim::san_derive {
 
 DerivedObject::DerivedObject(Kind kind, std::shared_ptr<const ClassDef> def,
-                             std::shared_ptr<const std::wstring> namespaceName,
+                             std::shared_ptr<const NamespaceId> namespaceId,
                              std::shared_ptr<Faults> faults, std::span<const Field> fields,
                              LunPart part)
-    : SimObject(kind, std::move(def), std::move(namespaceName), std::move(faults)),
+    : SimObject(kind, std::move(def), std::move(namespaceId), std::move(faults)),
       fields_(fields),
       part_(std::move(part)) {}
 

@@ -45,7 +45,7 @@ class DerivedObject final : public SimObject {
  public:
   /// `fields` must outlive the object (they are static tables).
   DerivedObject(Kind kind, std::shared_ptr<const ClassDef> def,
-                std::shared_ptr<const std::wstring> namespaceName, std::shared_ptr<Faults> faults,
+                std::shared_ptr<const NamespaceId> namespaceId, std::shared_ptr<Faults> faults,
                 std::span<const Field> fields, LunPart part);
 
  protected:

@@ -44,7 +44,7 @@ bool IsInteger(uint16_t type) {
 /// carries uint32 as a signed VT_I4).
 std::optional<uint32_t> ReadU32(const ObjectPtr& object, const wchar_t* name) {
   Value v;
-  if (object->Get(name, &v, nullptr) != status::kOk || !IsInteger(v.type)) return std::nullopt;
+  if (ReadOwn(*object, name, &v) != status::kOk || !IsInteger(v.type)) return std::nullopt;
   if (v.integer < INT32_MIN || v.integer > int64_t{UINT32_MAX}) return std::nullopt;
   return static_cast<uint32_t>(v.integer);
 }
@@ -52,7 +52,7 @@ std::optional<uint32_t> ReadU32(const ObjectPtr& object, const wchar_t* name) {
 /// A uint64 member: decimal digits in a BSTR, nothing else.
 std::optional<uint64_t> ReadU64(const ObjectPtr& object, const wchar_t* name) {
   Value v;
-  if (object->Get(name, &v, nullptr) != status::kOk || v.type != vt::kBstr) return std::nullopt;
+  if (ReadOwn(*object, name, &v) != status::kOk || v.type != vt::kBstr) return std::nullopt;
   if (v.text.empty() || v.text.size() > 20) return std::nullopt;
   uint64_t value = 0;
   for (wchar_t c : v.text) {
@@ -66,14 +66,14 @@ std::optional<uint64_t> ReadU64(const ObjectPtr& object, const wchar_t* name) {
 
 bool OfClass(const ObjectPtr& object, std::wstring_view className) {
   Value v;
-  return object && object->Get(L"__CLASS", &v, nullptr) == status::kOk && v.type == vt::kBstr &&
+  return object && ReadOwn(*object, L"__CLASS", &v) == status::kOk && v.type == vt::kBstr &&
          SameName(v.text, className);
 }
 
 /// An embedded object of the given class.
 ObjectPtr ReadObject(const ObjectPtr& object, const wchar_t* name, std::wstring_view className) {
   Value v;
-  if (!object || object->Get(name, &v, nullptr) != status::kOk) return nullptr;
+  if (!object || ReadOwn(*object, name, &v) != status::kOk) return nullptr;
   if (v.type != vt::kUnknown && v.type != vt::kDispatch) return nullptr;
   return OfClass(v.object, className) ? v.object : nullptr;
 }
@@ -82,7 +82,7 @@ ObjectPtr ReadObject(const ObjectPtr& object, const wchar_t* name, std::wstring_
 std::optional<std::vector<ObjectPtr>> ReadObjects(const ObjectPtr& object, const wchar_t* name,
                                                   std::wstring_view className) {
   Value v;
-  if (object->Get(name, &v, nullptr) != status::kOk || !v.IsArray()) return std::nullopt;
+  if (ReadOwn(*object, name, &v) != status::kOk || !v.IsArray()) return std::nullopt;
   if (v.ElementType() != vt::kUnknown && v.ElementType() != vt::kDispatch) return std::nullopt;
   std::vector<ObjectPtr> objects;
   objects.reserve(v.elements.size());

@@ -92,6 +92,39 @@ const MethodDef* ClassDef::FindMethod(std::wstring_view method) const {
   return nullptr;
 }
 
+std::vector<ClassDef> SystemClasses() {
+  namespace cim = wmi::cim;
+  ClassDef root;
+  root.name = L"__SystemClass";
+  ClassDef notify;
+  notify.name = L"__NotifyStatus";
+  notify.derivation = {root.name};
+  notify.properties = {{L"StatusCode", cim::kUint32, {}, false}};
+  ClassDef extended;
+  extended.name = L"__ExtendedStatus";
+  extended.derivation = {notify.name, root.name};
+  extended.properties = {{L"Description", cim::kString, {}, false},
+                         {L"Operation", cim::kString, {}, false},
+                         {L"ParameterInfo", cim::kString, {}, false},
+                         {L"ProviderName", cim::kString, {}, false},
+                         {L"StatusCode", cim::kUint32, {}, false}};
+  return {std::move(root), std::move(notify), std::move(extended)};
+}
+
+Namespace::Namespace(std::wstring name)
+    : id_(std::make_shared<const NamespaceId>(NamespaceId{std::move(name)})) {
+  Clear();
+}
+
+void Namespace::SetServer(std::wstring server) {
+  id_ = std::make_shared<const NamespaceId>(NamespaceId{id_->name, std::move(server)});
+}
+
+void Namespace::Clear() {
+  classes_.clear();
+  for (ClassDef& def : SystemClasses()) DefineClass(std::move(def));
+}
+
 void Namespace::DefineClass(ClassDef def) {
   std::wstring key = def.name;
   classes_[std::move(key)].def = std::make_shared<const ClassDef>(std::move(def));
@@ -112,10 +145,17 @@ std::shared_ptr<const ClassDef> Namespace::FindClass(std::wstring_view name) con
   return entry == nullptr ? nullptr : entry->def;
 }
 
+std::vector<std::wstring> Namespace::ClassNames() const {
+  std::vector<std::wstring> names;
+  names.reserve(classes_.size());
+  for (const auto& [name, entry] : classes_) names.push_back(entry.def->name);
+  return names;
+}
+
 wmi::ObjectPtr Namespace::ClassObject(std::wstring_view name) const {
   auto def = FindClass(name);
   if (!def) return nullptr;
-  return std::make_shared<SimObject>(SimObject::Kind::kClass, def, name_, faults_);
+  return std::make_shared<SimObject>(SimObject::Kind::kClass, def, id_, faults_);
 }
 
 wmi::ObjectPtr Namespace::NewInstance(std::wstring_view className, PropertyValues values) const {
@@ -130,17 +170,27 @@ wmi::ObjectPtr Namespace::NewInstance(std::wstring_view className, PropertyValue
   return object;
 }
 
-void Namespace::SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances) {
+void Namespace::SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances,
+                             std::vector<uint32_t> delays) {
   if (ClassEntry* entry = Find(className)) {
+    delays.resize(instances.size());
+    entry->delays = std::move(delays);
     entry->fixed = std::make_shared<const std::vector<wmi::ObjectPtr>>(std::move(instances));
     entry->provider = nullptr;
   }
+}
+
+std::vector<uint32_t> Namespace::EventDelays(std::wstring_view className) const {
+  const ClassEntry* entry = Find(className);
+  if (entry == nullptr || !entry->fixed) return {};
+  return entry->delays;
 }
 
 void Namespace::SetProvider(std::wstring_view className, InstanceProvider provider) {
   if (ClassEntry* entry = Find(className)) {
     entry->provider = std::move(provider);
     entry->fixed.reset();
+    entry->delays.clear();
   }
 }
 
@@ -171,9 +221,21 @@ Namespace& Repository::Add(std::wstring_view name) {
   auto it = namespaces_.find(name);
   if (it == namespaces_.end()) {
     auto ns = std::make_unique<Namespace>(std::wstring(name));
+    ns->SetFaults(faults_);
+    ns->SetServer(server_);
     it = namespaces_.emplace(std::wstring(name), std::move(ns)).first;
   }
   return *it->second;
+}
+
+void Repository::SetFaults(std::shared_ptr<Faults> faults) {
+  faults_ = std::move(faults);
+  for (auto& [name, ns] : namespaces_) ns->SetFaults(faults_);
+}
+
+void Repository::SetServer(std::wstring server) {
+  server_ = std::move(server);
+  for (auto& [name, ns] : namespaces_) ns->SetServer(server_);
 }
 
 Namespace* Repository::Find(std::wstring_view name) {

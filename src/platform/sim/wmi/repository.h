@@ -107,19 +107,40 @@ struct NameEqual {
   bool operator()(std::wstring_view a, std::wstring_view b) const;
 };
 
+/// The name the simulated machine answers to, as __SERVER gives it.
+inline constexpr const wchar_t* kLocalServer = L"TOLLARD-SIM";
+
+/// Where a namespace stands: its name as the repository spells it and the
+/// machine that holds it (for __NAMESPACE, __SERVER and __PATH).
+struct NamespaceId {
+  std::wstring name;
+  std::wstring server = kLocalServer;
+};
+
+/// The system classes every namespace has: __SystemClass, the root of
+/// them, __NotifyStatus (StatusCode) and __ExtendedStatus, the class of
+/// the error objects WMI leaves after a failed call (Description,
+/// Operation, ParameterInfo, ProviderName, StatusCode).
+std::vector<ClassDef> SystemClasses();
+
 class Namespace {
  public:
-  explicit Namespace(std::wstring name)
-      : name_(std::make_shared<const std::wstring>(std::move(name))) {}
-  const std::wstring& Name() const { return *name_; }
+  /// A namespace holding the system classes only.
+  explicit Namespace(std::wstring name);
+  const std::wstring& Name() const { return id_->name; }
+  /// The machine holding the namespace, for objects made from now on.
+  void SetServer(std::wstring server);
   /// Objects made from now on check these faults (SpawnInstance, Put, GetMethod).
   void SetFaults(std::shared_ptr<Faults> faults) { faults_ = std::move(faults); }
-  void Clear() { classes_.clear(); }
+  /// Drops every class but the system classes.
+  void Clear();
 
   /// Defines a class, replacing an earlier definition of the same name.
   void DefineClass(ClassDef def);
   /// The definition of a class (class names compare without letter case).
   std::shared_ptr<const ClassDef> FindClass(std::wstring_view name) const;
+  /// The names of every class defined here, in no particular order.
+  std::vector<std::wstring> ClassNames() const;
   /// The class object that GetObject returns for a class name.
   wmi::ObjectPtr ClassObject(std::wstring_view name) const;
   /// A new instance of a defined class with the given values; properties
@@ -133,8 +154,13 @@ class Namespace {
   std::shared_ptr<T> MakeInstance(std::shared_ptr<const ClassDef> def, Args&&... args) const;
 
   /// Fixed instances (raw data from the machine file); they take the place
-  /// of a provider.
-  void SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances);
+  /// of a provider. `delays` (milliseconds, one per instance or none) say
+  /// when each is delivered as an event after the one before it.
+  void SetInstances(std::wstring_view className, std::vector<wmi::ObjectPtr> instances,
+                    std::vector<uint32_t> delays = {});
+  /// The delays of the fixed instances of a class: one per instance, 0
+  /// where none was given.
+  std::vector<uint32_t> EventDelays(std::wstring_view className) const;
   void SetProvider(std::wstring_view className, InstanceProvider provider);
   /// The instances of a class, or nothing for an unknown class.
   std::optional<InstanceList> Instances(std::wstring_view className) const;
@@ -148,6 +174,7 @@ class Namespace {
   struct ClassEntry {
     std::shared_ptr<const ClassDef> def;
     std::shared_ptr<const std::vector<wmi::ObjectPtr>> fixed;
+    std::vector<uint32_t> delays;
     InstanceProvider provider;
     std::map<std::wstring, MethodHandler, NameLess> handlers;
   };
@@ -155,7 +182,7 @@ class Namespace {
   ClassEntry* Find(std::wstring_view name);
 
   // Shared with every object made here, which reports it as __NAMESPACE.
-  std::shared_ptr<const std::wstring> name_;
+  std::shared_ptr<const NamespaceId> id_;
   std::shared_ptr<Faults> faults_;
   std::unordered_map<std::wstring, ClassEntry, NameHash, NameEqual> classes_;
 };
@@ -164,6 +191,11 @@ class Repository {
  public:
   /// The namespace of that name, created when missing.
   Namespace& Add(std::wstring_view name);
+  /// The faults every namespace's objects check, those made from now on
+  /// in namespaces added later included.
+  void SetFaults(std::shared_ptr<Faults> faults);
+  /// The machine that holds every namespace, those added later included.
+  void SetServer(std::wstring server);
   /// Namespace names compare without letter case ("root\wmi" = "ROOT\WMI").
   Namespace* Find(std::wstring_view name);
   void ForEach(const std::function<void(Namespace&)>& visit);
@@ -173,6 +205,8 @@ class Repository {
 
  private:
   std::map<std::wstring, std::unique_ptr<Namespace>, NameLess> namespaces_;
+  std::shared_ptr<Faults> faults_;
+  std::wstring server_ = kLocalServer;
 };
 
 /// Compares ASCII names without letter case, as WMI compares names.

@@ -17,8 +17,6 @@ constexpr const wchar_t* kSystemNames[] = {
     L"__GENUS",          L"__CLASS",      L"__SUPERCLASS", L"__DYNASTY",   L"__RELPATH",
     L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER",     L"__NAMESPACE", L"__PATH"};
 
-constexpr std::wstring_view kServer = L"TOLLARD-SIM";
-
 const wchar_t* CimTypeName(int32_t type) {
   switch (type & ~cim::kArray) {
     case cim::kSint8:
@@ -63,15 +61,14 @@ const wchar_t* CimTypeName(int32_t type) {
 SimObject::SimObject(Kind kind, std::shared_ptr<const ClassDef> def, std::wstring namespaceName,
                      std::shared_ptr<Faults> faults)
     : SimObject(kind, std::move(def),
-                std::make_shared<const std::wstring>(std::move(namespaceName)), std::move(faults)) {
-}
+                std::make_shared<const NamespaceId>(NamespaceId{std::move(namespaceName)}),
+                std::move(faults)) {}
 
 SimObject::SimObject(Kind kind, std::shared_ptr<const ClassDef> def,
-                     std::shared_ptr<const std::wstring> namespaceName,
-                     std::shared_ptr<Faults> faults)
+                     std::shared_ptr<const NamespaceId> namespaceId, std::shared_ptr<Faults> faults)
     : kind_(kind),
       def_(std::move(def)),
-      namespace_(std::move(namespaceName)),
+      namespace_(std::move(namespaceId)),
       faults_(std::move(faults)) {}
 
 bool SimObject::Computed(std::wstring_view, Value*) const { return false; }
@@ -91,7 +88,7 @@ bool SimObject::Lookup(std::wstring_view name, Value* value, int32_t* cimType) c
 }
 
 HResult SimObject::Injected(std::string_view call, std::wstring_view detail) const {
-  if (!faults_ || faults_->Empty()) return status::kOk;  // spares the narrow copies
+  if (!faults_ || !faults_->Names(call)) return status::kOk;  // spares the narrow copies
   return faults_->Status(call, Narrow(def_->name), Narrow(detail));
 }
 
@@ -164,13 +161,13 @@ bool SimObject::SystemProperty(std::wstring_view name, Value* value, int32_t* ci
     *value = Value::Array(vt::kBstr, std::move(names));
     type = cim::kString | cim::kArray;
   } else if (EqualsNoCase(name, L"__SERVER")) {
-    *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(std::wstring(kServer));
+    *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(namespace_->server);
   } else if (EqualsNoCase(name, L"__NAMESPACE")) {
-    *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(*namespace_);
+    *value = kind_ == Kind::kParameters ? Value::Null() : Value::Bstr(namespace_->name);
   } else if (EqualsNoCase(name, L"__PATH")) {
     *value = kind_ == Kind::kParameters ? Value::Null()
-                                        : Value::Bstr(L"\\\\" + std::wstring(kServer) + L"\\" +
-                                                      *namespace_ + L":" + RelativePath());
+                                        : Value::Bstr(L"\\\\" + namespace_->server + L"\\" +
+                                                      namespace_->name + L":" + RelativePath());
   } else {
     return false;
   }
@@ -179,6 +176,16 @@ bool SimObject::SystemProperty(std::wstring_view name, Value* value, int32_t* ci
 }
 
 HResult SimObject::Get(std::wstring_view name, Value* value, int32_t* cimType) const {
+  if (HResult hr = Injected("Get", name); hr != status::kOk) return hr;
+  return Read(name, value, cimType);
+}
+
+HResult ReadOwn(const wmi::Object& object, std::wstring_view name, Value* value) {
+  const auto* own = dynamic_cast<const SimObject*>(&object);
+  return own != nullptr ? own->Read(name, value, nullptr) : object.Get(name, value, nullptr);
+}
+
+HResult SimObject::Read(std::wstring_view name, Value* value, int32_t* cimType) const {
   if (name.size() >= 2 && name[0] == L'_' && name[1] == L'_') {
     return SystemProperty(name, value, cimType) ? status::kOk : status::kWbemNotFound;
   }
@@ -205,6 +212,7 @@ HResult SimObject::Put(std::wstring_view name, const Value& value, int32_t cimTy
 
 HResult SimObject::GetNames(int32_t flags, std::vector<std::wstring>* names) const {
   names->clear();
+  if (HResult hr = Injected("GetNames", {}); hr != status::kOk) return hr;
   if ((flags & wmi::kFlagNonSystemOnly) == 0) {
     for (const wchar_t* n : kSystemNames) names->emplace_back(n);
   }
@@ -212,15 +220,23 @@ HResult SimObject::GetNames(int32_t flags, std::vector<std::wstring>* names) con
   return status::kOk;
 }
 
-HResult SimObject::GetPropertyQualifier(std::wstring_view property, std::wstring_view qualifier,
-                                        Value* value) const {
+HResult SimObject::GetPropertyQualifierSet(std::wstring_view property) const {
+  if (HResult hr = Injected("GetPropertyQualifierSet", property); hr != status::kOk) return hr;
   if (property.size() >= 2 && property[0] == L'_' && property[1] == L'_') {
     Value ignored;
     return SystemProperty(property, &ignored, nullptr) ? status::kWbemSystemProperty
                                                        : status::kWbemNotFound;
   }
+  return def_->FindProperty(property) != nullptr ? status::kOk : status::kWbemNotFound;
+}
+
+// As on Windows: the property's qualifier set first, then the qualifier
+// from it, each of which can fail.
+HResult SimObject::GetPropertyQualifier(std::wstring_view property, std::wstring_view qualifier,
+                                        Value* value) const {
+  if (HResult hr = GetPropertyQualifierSet(property); hr != status::kOk) return hr;
+  if (HResult hr = Injected("GetQualifier", qualifier); hr != status::kOk) return hr;
   const PropertyDef* def = def_->FindProperty(property);
-  if (def == nullptr) return status::kWbemNotFound;
   if (EqualsNoCase(qualifier, L"CIMTYPE")) {
     std::wstring text = CimTypeName(def->cimType);
     if ((def->cimType & ~cim::kArray) == cim::kObject && !def->objectClass.empty()) {
@@ -256,6 +272,8 @@ HResult SimObject::SpawnInstance(wmi::ObjectPtr* instance) const {
 }
 
 HResult SimObject::InheritsFrom(std::wstring_view ancestor) const {
+  if (HResult hr = Injected("InheritsFrom", ancestor); hr != status::kOk) return hr;
+  if (EqualsNoCase(def_->name, ancestor)) return status::kOk;
   for (const std::wstring& name : def_->derivation) {
     if (EqualsNoCase(name, ancestor)) return status::kOk;
   }

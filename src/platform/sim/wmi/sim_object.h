@@ -18,19 +18,25 @@ class SimObject : public wmi::Object {
   /// `faults` may be null (no injection on this object).
   SimObject(Kind kind, std::shared_ptr<const ClassDef> def, std::wstring namespaceName,
             std::shared_ptr<Faults> faults = nullptr);
-  /// As above, with the namespace name shared by the objects of a namespace.
+  /// As above, in a namespace (of a machine) shared by the objects of a
+  /// namespace.
   SimObject(Kind kind, std::shared_ptr<const ClassDef> def,
-            std::shared_ptr<const std::wstring> namespaceName, std::shared_ptr<Faults> faults);
+            std::shared_ptr<const NamespaceId> namespaceId, std::shared_ptr<Faults> faults);
 
   HResult Get(std::wstring_view name, wmi::Value* value, int32_t* cimType) const override;
   HResult Put(std::wstring_view name, const wmi::Value& value, int32_t cimType) override;
   HResult GetNames(int32_t flags, std::vector<std::wstring>* names) const override;
   HResult GetPropertyQualifier(std::wstring_view property, std::wstring_view qualifier,
                                wmi::Value* value) const override;
+  HResult GetPropertyQualifierSet(std::wstring_view property) const override;
   HResult GetMethod(std::wstring_view name, wmi::ObjectPtr* inSignature) const override;
   HResult SpawnInstance(wmi::ObjectPtr* instance) const override;
   HResult InheritsFrom(std::wstring_view ancestor) const override;
 
+  /// Get without the faults injected on it: how the machine itself (a
+  /// provider reading a method's input, a lookup by key) reads an object,
+  /// which a fault on the program's reads must not change.
+  HResult Read(std::wstring_view name, wmi::Value* value, int32_t* cimType) const;
   /// Stores a value without the checks of Put (raw data, derived classes).
   void Set(std::wstring name, wmi::Value value, int32_t cimType);
   void Reserve(size_t count) { slots_.reserve(count); }
@@ -61,7 +67,7 @@ class SimObject : public wmi::Object {
 
   Kind kind_;
   std::shared_ptr<const ClassDef> def_;
-  std::shared_ptr<const std::wstring> namespace_;
+  std::shared_ptr<const NamespaceId> namespace_;
   std::vector<Slot> slots_;
   std::shared_ptr<Faults> faults_;
 };
@@ -70,9 +76,13 @@ template <typename T, typename... Args>
 std::shared_ptr<T> Namespace::MakeInstance(std::shared_ptr<const ClassDef> def,
                                            Args&&... args) const {
   if (!def) return nullptr;
-  return std::make_shared<T>(SimObject::Kind::kInstance, std::move(def), name_, faults_,
+  return std::make_shared<T>(SimObject::Kind::kInstance, std::move(def), id_, faults_,
                              std::forward<Args>(args)...);
 }
+
+/// Object::Get as the machine itself reads: SimObject::Read for objects
+/// of the simulated machine, Get for any other.
+HResult ReadOwn(const wmi::Object& object, std::wstring_view name, wmi::Value* value);
 
 /// The class definition of a method's input or output parameters.
 std::shared_ptr<const ClassDef> ParameterClass(std::wstring_view name,

@@ -1,7 +1,9 @@
 #include "platform/sim/wmi/sim_wmi.h"
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -20,15 +22,10 @@ constexpr uint32_t kImpersonate = 3;        // RPC_C_IMP_LEVEL_IMPERSONATE
 // failed call.
 void LeaveError(WmiWorld& world, std::wstring_view operation, std::wstring_view parameter,
                 HResult hr) {
-  auto def = std::make_shared<ClassDef>();
-  def->name = L"__ExtendedStatus";
-  def->derivation = {L"__NotifyStatus", L"__SystemClass"};
-  def->properties = {{L"Description", wmi::cim::kString},
-                     {L"Operation", wmi::cim::kString},
-                     {L"ParameterInfo", wmi::cim::kString},
-                     {L"ProviderName", wmi::cim::kString},
-                     {L"StatusCode", wmi::cim::kUint32}};
-  auto error = std::make_shared<SimObject>(SimObject::Kind::kInstance, def, L"ROOT\\WMI");
+  static const auto def = std::make_shared<const ClassDef>(SystemClasses().back());
+  // Its reads can be made to fail too, as any object's.
+  auto error =
+      std::make_shared<SimObject>(SimObject::Kind::kInstance, def, L"ROOT\\WMI", world.faults);
   error->Set(L"Operation", Value::Bstr(std::wstring(operation)), wmi::cim::kString);
   error->Set(L"ParameterInfo", Value::Bstr(std::wstring(parameter)), wmi::cim::kString);
   error->Set(L"ProviderName", Value::Bstr(L"WinMgmt"), wmi::cim::kString);
@@ -94,8 +91,10 @@ class SimEnumerator : public wmi::Enumerator {
 
 class SimServices : public wmi::Services {
  public:
-  SimServices(std::shared_ptr<WmiWorld> world, Namespace* ns)
-      : world_(std::move(world)), ns_(ns), proxy_(*world_) {}
+  /// `machine` keeps a remote machine's repository, which holds `ns`,
+  /// alive while the connection is (null for the local machine).
+  SimServices(std::shared_ptr<WmiWorld> world, Namespace* ns, std::shared_ptr<Repository> machine)
+      : world_(std::move(world)), machine_(std::move(machine)), ns_(ns), proxy_(*world_) {}
   ~SimServices() override { StopEvents(); }
 
   HResult CreateInstanceEnum(std::wstring_view className, int32_t,
@@ -160,12 +159,19 @@ class SimServices : public wmi::Services {
   void StopEvents();
 
   std::shared_ptr<WmiWorld> world_;
+  std::shared_ptr<Repository> machine_;
   Namespace* ns_;
   SimProxy proxy_;
+  struct Delivery {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopped = false;
+  };
   struct Subscription {
     std::thread thread;
-    std::shared_ptr<std::atomic<bool>> stop;
+    std::shared_ptr<Delivery> delivery;
   };
+  static void Stop(Subscription& subscription);
   std::mutex subscriptionsMutex_;
   std::map<wmi::EventSink*, Subscription> subscriptions_;
 };
@@ -183,7 +189,7 @@ HResult SimServices::Lookup(std::wstring_view path, ObjectPtr* object) {
     ObjectPtr instance = instances->At(i);
     Value value;
     if (keyName.empty() ||
-        (instance->Get(keyName, &value, nullptr) == status::kOk && KeyText(value) == keyValue)) {
+        (ReadOwn(*instance, keyName, &value) == status::kOk && KeyText(value) == keyValue)) {
       *object = instance;
       return status::kOk;
     }
@@ -206,27 +212,62 @@ HResult SimServices::Dispatch(const MethodCall& call, std::wstring_view method,
 }
 
 // Delivers the machine's instances of the queried class to the sink on a
-// thread of its own, as WMI calls sinks on its threads.
+// thread of its own, as WMI calls sinks on its threads, each after its
+// delay. The thread waits on a condition, so a cancellation ends the wait
+// at once.
 HResult SimServices::ExecNotificationQueryAsync(std::wstring_view language, std::wstring_view query,
                                                 int32_t, const wmi::EventSinkPtr& sink) {
   HResult hr = world_->faults->Status("ExecNotificationQueryAsync");
-  if (hr != status::kOk) return hr;
-  if (language != L"WQL" || !sink) return status::kWbemInvalidParameter;
-  auto from = query.find(L"FROM ");
-  if (from == std::wstring_view::npos) return status::kWbemInvalidQuery;
-  std::wstring className(query.substr(from + 5));
-  auto events = ns_->Instances(className);
-  if (!events) return status::kWbemInvalidClass;
-  auto stop = std::make_shared<std::atomic<bool>>(false);
-  std::thread thread([sink, stop, list = events->All()] {
-    for (const ObjectPtr& event : list) {
-      if (*stop) return;
-      sink->Indicate({event});
+  std::optional<InstanceList> events;
+  std::wstring className;
+  if (hr == status::kOk && (language != L"WQL" || !sink)) hr = status::kWbemInvalidParameter;
+  if (hr == status::kOk) {
+    auto from = query.find(L"FROM ");
+    if (from == std::wstring_view::npos) {
+      hr = status::kWbemInvalidQuery;
+    } else {
+      className = std::wstring(query.substr(from + 5));
+      while (!className.empty() && className.back() == L' ') className.pop_back();
+      events = ns_->Instances(className);
+      if (!events) hr = status::kWbemInvalidClass;
+    }
+  }
+  if (hr != status::kOk) {
+    if (hr < 0) LeaveError(*world_, L"ExecNotificationQueryAsync", query, hr);
+    return hr;
+  }
+  auto delivery = std::make_shared<Delivery>();
+  std::thread thread([sink, delivery, list = events->All(), delays = ns_->EventDelays(className)] {
+    for (size_t i = 0; i < list.size(); ++i) {
+      const auto delay = std::chrono::milliseconds(i < delays.size() ? delays[i] : 0);
+      {
+        std::unique_lock<std::mutex> lock(delivery->mutex);
+        if (delivery->wake.wait_for(lock, delay, [&] { return delivery->stopped; })) return;
+      }
+      // Outside the lock: the cancellation waits for this delivery to end.
+      sink->Indicate({list[i]});
     }
   });
-  std::lock_guard<std::mutex> lock(subscriptionsMutex_);
-  subscriptions_[sink.get()] = Subscription{std::move(thread), stop};
+  Subscription earlier;  // the same sink subscribed again: its first deliveries end
+  {
+    std::lock_guard<std::mutex> lock(subscriptionsMutex_);
+    Subscription& slot = subscriptions_[sink.get()];
+    earlier = std::move(slot);
+    slot = Subscription{std::move(thread), std::move(delivery)};
+  }
+  if (earlier.delivery) Stop(earlier);
   return status::kOk;
+}
+
+// Ends a subscription's deliveries; when it returns, no event is
+// delivered any more.
+void SimServices::Stop(Subscription& subscription) {
+  {
+    std::lock_guard<std::mutex> lock(subscription.delivery->mutex);
+    subscription.delivery->stopped = true;
+  }
+  subscription.delivery->wake.notify_all();
+  if (subscription.thread.joinable()) subscription.thread.join();
 }
 
 HResult SimServices::CancelAsyncCall(const wmi::EventSinkPtr& sink) {
@@ -238,18 +279,14 @@ HResult SimServices::CancelAsyncCall(const wmi::EventSinkPtr& sink) {
     subscription = std::move(it->second);
     subscriptions_.erase(it);
   }
-  *subscription.stop = true;
-  if (subscription.thread.joinable()) subscription.thread.join();
+  Stop(subscription);
   sink->SetStatus(0, status::kOk, nullptr, nullptr);
   return status::kOk;
 }
 
 void SimServices::StopEvents() {
   std::lock_guard<std::mutex> lock(subscriptionsMutex_);
-  for (auto& [sink, subscription] : subscriptions_) {
-    *subscription.stop = true;
-    if (subscription.thread.joinable()) subscription.thread.join();
-  }
+  for (auto& [sink, subscription] : subscriptions_) Stop(subscription);
   subscriptions_.clear();
 }
 
@@ -267,23 +304,43 @@ class SimLocator : public wmi::Locator {
   }
 
  private:
-  HResult Connect(std::wstring_view resource, const std::wstring* user, const std::wstring*,
-                  wmi::ServicesPtr* services) {
+  // "\\HOST\namespace" reaches HOST; a plain namespace, ".", "localhost"
+  // and the machine's own name reach this machine, which refuses
+  // credentials as WMI does for local connections.
+  HResult Connect(std::wstring_view resource, const std::wstring* user,
+                  const std::wstring* password, wmi::ServicesPtr* services) {
     std::wstring_view name = resource;
+    std::wstring_view host;
     if (name.size() > 2 && name[0] == L'\\' && name[1] == L'\\') {
       auto slash = name.find(L'\\', 2);
       if (slash == std::wstring_view::npos) return status::kWbemInvalidNamespace;
-      std::wstring_view host = name.substr(2, slash - 2);
-      // The simulated machine answers to "." and its own name only.
-      if (host != L"." && FoldName(host) != L"tollard-sim") return status::kWbemTransportFailure;
+      host = name.substr(2, slash - 2);
       name = name.substr(slash + 1);
-    } else if (user != nullptr && !user->empty()) {
-      return MakeHResult(0x80041064);  // WBEM_E_LOCAL_CREDENTIALS
     }
-    Namespace* ns = world_->repository->Find(name);
+    Repository* repository = world_->repository;
+    std::shared_ptr<Repository> remote;
+    if (IsLocal(host)) {
+      if (user != nullptr && !user->empty()) return status::kWbemLocalCredentials;
+    } else {
+      auto it = world_->remotes.find(host);
+      if (it == world_->remotes.end()) return status::kRpcServerUnavailable;
+      const RemoteMachine& machine = it->second;
+      if (machine.user && (user == nullptr || !SameName(*user, *machine.user) ||
+                           password == nullptr || *password != machine.password)) {
+        return status::kAccessDenied;
+      }
+      remote = machine.repository;
+      repository = remote.get();
+    }
+    Namespace* ns = repository->Find(name);
     if (ns == nullptr) return status::kWbemInvalidNamespace;
-    *services = std::make_shared<SimServices>(world_, ns);
+    *services = std::make_shared<SimServices>(world_, ns, std::move(remote));
     return status::kOk;
+  }
+
+  static bool IsLocal(std::wstring_view host) {
+    return host.empty() || host == L"." || SameName(host, L"localhost") ||
+           SameName(host, kLocalServer);
   }
 
   std::shared_ptr<WmiWorld> world_;

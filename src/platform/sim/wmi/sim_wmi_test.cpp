@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/sim/wmi/sim_object.h"
 #include "platform/sim/wmi/wmi_data.h"
 
@@ -194,6 +196,177 @@ TEST_F(SimWmiTest, FailuresAndInjectedFaults) {
   EXPECT_EQ(n, 0u);
 }
 
+// Each read the listing makes can be made to fail on its own, on any
+// object, the error objects included.
+TEST_F(SimWmiTest, ReadsFailByFault) {
+  const struct {
+    const char* fault;
+    const char* name;
+    std::function<HResult(const wmi::Object&)> call;
+    HResult expected;
+  } cases[] = {
+      {R"({"call": "Get", "target": "Thing", "method": "Big", "code": "0x80041001"})", "Get",
+       [](const wmi::Object& o) {
+         Value v;
+         return o.Get(L"Big", &v, nullptr);
+       },
+       status::kWbemFailed},
+      {R"({"call": "Get", "target": "Thing", "method": "Big", "code": "0x80041001"})",
+       "Get of another property",
+       [](const wmi::Object& o) {
+         Value v;
+         return o.Get(L"Small", &v, nullptr);
+       },
+       status::kOk},
+      {R"({"call": "GetNames", "target": "Thing", "code": "0x80041006"})", "GetNames",
+       [](const wmi::Object& o) {
+         std::vector<std::wstring> names;
+         return o.GetNames(0, &names);
+       },
+       status::kWbemOutOfMemory},
+      {R"({"call": "GetPropertyQualifierSet", "target": "Thing", "method": "Big",
+           "code": "0x80041003"})",
+       "GetPropertyQualifierSet",
+       [](const wmi::Object& o) { return o.GetPropertyQualifierSet(L"Big"); },
+       status::kWbemAccessDenied},
+      {R"({"call": "GetPropertyQualifierSet", "target": "Thing", "method": "Big",
+           "code": "0x80041003"})",
+       "a qualifier needs its set",
+       [](const wmi::Object& o) {
+         Value v;
+         return o.GetPropertyQualifier(L"Big", L"CIMTYPE", &v);
+       },
+       status::kWbemAccessDenied},
+      {R"({"call": "GetQualifier", "target": "Thing", "method": "key", "code": "0x80041001"})",
+       "GetQualifier key",
+       [](const wmi::Object& o) {
+         Value v;
+         return o.GetPropertyQualifier(L"InstanceName", L"key", &v);
+       },
+       status::kWbemFailed},
+      {R"({"call": "GetQualifier", "target": "Thing", "method": "key", "code": "0x80041001"})",
+       "GetQualifier leaves the set alone",
+       [](const wmi::Object& o) { return o.GetPropertyQualifierSet(L"InstanceName"); },
+       status::kOk},
+      {R"({"call": "InheritsFrom", "target": "Thing", "code": "0x80041001"})", "InheritsFrom",
+       [](const wmi::Object& o) { return o.InheritsFrom(L"__SystemClass"); }, status::kWbemFailed},
+  };
+  const ObjectPtr thing = All(L"Thing").at(0);
+  for (const auto& c : cases) {
+    std::string error;
+    ASSERT_TRUE(world_->faults->Load(
+        nlohmann::ordered_json::array({nlohmann::ordered_json::parse(c.fault)}), &error))
+        << error;
+    EXPECT_EQ(c.call(*thing), c.expected) << c.name;
+  }
+  // A fault on the program's reads leaves the machine's own alone: a
+  // lookup by key still finds the instance.
+  std::string error;
+  ASSERT_TRUE(world_->faults->Load(nlohmann::ordered_json::parse(R"([
+      {"call": "Get", "target": "Thing", "method": "InstanceName", "code": "0x80041001"}])"),
+                                   &error));
+  Value v;
+  EXPECT_EQ(thing->Get(L"InstanceName", &v, nullptr), status::kWbemFailed);
+  ObjectPtr found;
+  EXPECT_EQ(services_->GetObject(L"Thing.InstanceName=\"a\\\\b\"", 0, &found), 0);
+  EXPECT_EQ(found, thing);
+  // The system properties answer for their qualifier set as on Windows.
+  EXPECT_EQ(thing->GetPropertyQualifierSet(L"__CLASS"), status::kWbemSystemProperty);
+  EXPECT_EQ(thing->GetPropertyQualifierSet(L"Nope"), status::kWbemNotFound);
+}
+
+TEST_F(SimWmiTest, ErrorObjectReadsFailByFault) {
+  std::string error;
+  ASSERT_TRUE(world_->faults->Load(nlohmann::ordered_json::parse(R"([
+      {"call": "Get", "target": "__ExtendedStatus", "method": "Operation", "code": "0x80041002"}])"),
+                                   &error));
+  ObjectPtr object;
+  EXPECT_EQ(services_->GetObject(L"NoSuchClass", 0, &object), status::kWbemNotFound);
+  const ObjectPtr status = runtime_->TakeErrorObject();
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(status->InheritsFrom(L"__NotifyStatus"), status::kOk);
+  EXPECT_EQ(status->InheritsFrom(L"__extendedstatus"), status::kOk);  // its own class counts
+  EXPECT_EQ(status->InheritsFrom(L"__SystemClass"), status::kOk);
+  EXPECT_EQ(status->InheritsFrom(L"Thing"), status::kWbemSFalse);
+  Value v;
+  EXPECT_EQ(status->Get(L"Operation", &v, nullptr), status::kWbemNotFound);
+  ASSERT_EQ(status->Get(L"ParameterInfo", &v, nullptr), status::kOk);
+  EXPECT_EQ(v.text, L"NoSuchClass");
+}
+
+TEST_F(SimWmiTest, RawArraysWithUnreadableBounds) {
+  std::string error;
+  auto data = nlohmann::ordered_json::parse(R"({"ROOT\\WMI": {
+      "classes": [{"name": "Odd", "properties": [{"name": "A", "type": "uint32[]"},
+                                                 {"name": "B", "type": "uint8[]"}]}],
+      "instances": {"Odd": [{"A": {"$value": [1, 2], "$lowerStatus": "0x8002000B"},
+                             "B": {"$vt": "ui1[]", "$value": [], "$upperStatus": -2147352565}}]}}})");
+  ASSERT_TRUE(LoadWmiData(data, repository_, &error)) << error;
+  const ObjectPtr odd = All(L"Odd").at(0);
+  Value v;
+  ASSERT_EQ(odd->Get(L"A", &v, nullptr), 0);
+  EXPECT_EQ(v.type, vt::kArray | vt::kI4);
+  EXPECT_EQ(v.lowerStatus, MakeHResult(0x8002000B));
+  EXPECT_EQ(v.upperStatus, status::kOk);
+  EXPECT_TRUE(v.elements.empty());
+  ASSERT_EQ(odd->Get(L"B", &v, nullptr), 0);
+  EXPECT_EQ(v.lowerStatus, status::kOk);
+  EXPECT_EQ(v.upperStatus, MakeHResult(0x8002000B));
+}
+
+// Every namespace has the system classes, named by the repository's own
+// spelling of the namespace whatever the connection said.
+TEST_F(SimWmiTest, SystemClassesInEveryNamespace) {
+  std::string error;
+  ASSERT_TRUE(LoadWmiData(nlohmann::ordered_json::parse(R"({"root\\Other": {"classes": [
+      {"name": "__Odd", "properties": [{"name": "P", "type": "uint32"}]}]}})"),
+                          repository_, &error))
+      << error;
+  wmi::LocatorPtr locator;
+  ASSERT_EQ(runtime_->CreateLocator(&locator), 0);
+  const struct {
+    const wchar_t* resource;
+    const wchar_t* className;
+    const wchar_t* namespaceName;
+    const wchar_t* superclass;  // null: none
+  } cases[] = {
+      {L"root\\wmi", L"__SystemClass", L"ROOT\\WMI", nullptr},
+      {L"\\\\.\\Root\\Wmi", L"__systemclass", L"ROOT\\WMI", nullptr},
+      {L"ROOT\\OTHER", L"__SystemClass", L"root\\Other", nullptr},
+      {L"ROOT\\OTHER", L"__Odd", L"root\\Other", nullptr},
+      {L"root\\wmi", L"__ExtendedStatus", L"ROOT\\WMI", L"__NotifyStatus"},
+      {L"root\\wmi", L"__NotifyStatus", L"ROOT\\WMI", L"__SystemClass"},
+  };
+  for (const auto& c : cases) {
+    const std::string name = Narrow(c.resource) + " " + Narrow(c.className);
+    wmi::ServicesPtr services;
+    ASSERT_EQ(locator->ConnectServer(c.resource, nullptr, nullptr, &services), 0) << name;
+    ObjectPtr object;
+    ASSERT_EQ(services->GetObject(c.className, 0, &object), 0) << name;
+    Value v;
+    ASSERT_EQ(object->Get(L"__NAMESPACE", &v, nullptr), 0) << name;
+    EXPECT_EQ(v.text, c.namespaceName) << name;
+    ASSERT_EQ(object->Get(L"__CLASS", &v, nullptr), 0) << name;
+    EXPECT_TRUE(SameName(v.text, c.className)) << name;
+    ASSERT_EQ(object->Get(L"__GENUS", &v, nullptr), 0) << name;
+    EXPECT_EQ(v.integer, 1) << name;  // a class
+    ASSERT_EQ(object->Get(L"__SUPERCLASS", &v, nullptr), 0) << name;
+    if (c.superclass == nullptr) {
+      EXPECT_TRUE(v.IsNull()) << name;
+    } else {
+      EXPECT_EQ(v.text, c.superclass) << name;
+    }
+    EXPECT_EQ(object->InheritsFrom(L"__NotifyStatus"),
+              c.superclass == nullptr ? status::kWbemSFalse : status::kOk)
+        << name;
+  }
+  ObjectPtr object;
+  wmi::ServicesPtr other;
+  ASSERT_EQ(locator->ConnectServer(L"root\\other", nullptr, nullptr, &other), 0);
+  EXPECT_EQ(other->GetObject(L"MPIO_DISK_INFO", 0, &object), status::kWbemNotFound);
+  EXPECT_EQ(All(L"__SystemClass").size(), 0u);  // a class without instances
+}
+
 TEST_F(SimWmiTest, ConnectionRules) {
   wmi::LocatorPtr locator;
   ASSERT_EQ(runtime_->CreateLocator(&locator), 0);
@@ -203,9 +376,80 @@ TEST_F(SimWmiTest, ConnectionRules) {
             status::kWbemInvalidNamespace);
   EXPECT_EQ(locator->ConnectServer(L"\\\\.\\root\\wmi", nullptr, nullptr, &s), 0);
   EXPECT_EQ(locator->ConnectServer(L"\\\\elsewhere\\root\\wmi", nullptr, nullptr, &s),
-            status::kWbemTransportFailure);
+            status::kRpcServerUnavailable);
   std::wstring user = L"DOMAIN\\admin";
   EXPECT_EQ(locator->ConnectServer(L"root\\wmi", &user, nullptr, &s), MakeHResult(0x80041064));
+}
+
+// Other machines answer by name with their own repositories, and ask for
+// the credentials they were given.
+TEST_F(SimWmiTest, RemoteMachines) {
+  auto secured = std::make_shared<Repository>();
+  secured->SetServer(L"SAN-B");
+  secured->Add(L"ROOT\\WMI");
+  auto open = std::make_shared<Repository>();
+  open->SetServer(L"SAN-C");
+  open->Add(L"ROOT\\WMI");
+  world_->remotes[L"SAN-B"] = RemoteMachine{L"LAB\\admin", L"Secret", secured};
+  world_->remotes[L"san-c"] = RemoteMachine{std::nullopt, L"", open};
+  wmi::LocatorPtr locator;
+  ASSERT_EQ(runtime_->CreateLocator(&locator), 0);
+  const std::wstring kNone = L"<none>";  // stands for a null pointer
+  const struct {
+    const wchar_t* resource;
+    std::wstring user;
+    std::wstring password;
+    HResult expected;
+    const wchar_t* server;  // of the namespace reached
+  } cases[] = {
+      {L"\\\\SAN-B\\root\\wmi", L"LAB\\admin", L"Secret", status::kOk, L"SAN-B"},
+      {L"\\\\san-b\\root\\wmi", L"lab\\ADMIN", L"Secret", status::kOk, L"SAN-B"},
+      {L"\\\\SAN-B\\root\\wmi", L"LAB\\admin", L"secret", status::kAccessDenied, nullptr},
+      {L"\\\\SAN-B\\root\\wmi", L"LAB\\other", L"Secret", status::kAccessDenied, nullptr},
+      {L"\\\\SAN-B\\root\\wmi", L"admin", L"Secret", status::kAccessDenied, nullptr},
+      {L"\\\\SAN-B\\root\\wmi", kNone, kNone, status::kAccessDenied, nullptr},
+      {L"\\\\SAN-B\\root\\wmi", L"LAB\\admin", kNone, status::kAccessDenied, nullptr},
+      {L"\\\\SAN-B\\root\\nope", L"LAB\\admin", L"Secret", status::kWbemInvalidNamespace, nullptr},
+      {L"\\\\SAN-C\\root\\wmi", kNone, kNone, status::kOk, L"SAN-C"},
+      {L"\\\\San-C\\ROOT\\WMI", L"anyone", L"anything", status::kOk, L"SAN-C"},
+      {L"\\\\SAN-D\\root\\wmi", kNone, kNone, status::kRpcServerUnavailable, nullptr},
+      {L"\\\\SAN-D\\root\\wmi", L"LAB\\admin", L"Secret", status::kRpcServerUnavailable, nullptr},
+      {L"\\\\localhost\\root\\wmi", kNone, kNone, status::kOk, L"TOLLARD-SIM"},
+      {L"\\\\Tollard-Sim\\root\\wmi", kNone, kNone, status::kOk, L"TOLLARD-SIM"},
+      {L"\\\\.\\root\\wmi", L"LAB\\admin", L"Secret", status::kWbemLocalCredentials, nullptr},
+      {L"\\\\LOCALHOST\\root\\wmi", L"x", kNone, status::kWbemLocalCredentials, nullptr},
+      {L"\\\\tollard-sim\\root\\wmi", L"x", L"y", status::kWbemLocalCredentials, nullptr},
+      {L"root\\wmi", L"", L"password only", status::kOk, L"TOLLARD-SIM"},
+  };
+  for (const auto& c : cases) {
+    const std::string name = Narrow(c.resource) + " " + Narrow(c.user) + " " + Narrow(c.password);
+    wmi::ServicesPtr services;
+    const HResult hr =
+        locator->ConnectServer(c.resource, c.user == kNone ? nullptr : &c.user,
+                               c.password == kNone ? nullptr : &c.password, &services);
+    EXPECT_EQ(hr, c.expected) << name;
+    if (c.server == nullptr) {
+      EXPECT_EQ(services, nullptr) << name;
+      EXPECT_NE(runtime_->TakeErrorObject(), nullptr) << name;
+      continue;
+    }
+    ASSERT_NE(services, nullptr) << name;
+    ObjectPtr object;
+    ASSERT_EQ(services->GetObject(L"__SystemClass", 0, &object), 0) << name;
+    Value v;
+    ASSERT_EQ(object->Get(L"__SERVER", &v, nullptr), 0);
+    EXPECT_EQ(v.text, c.server) << name;
+    ASSERT_EQ(object->Get(L"__PATH", &v, nullptr), 0);
+    EXPECT_EQ(v.text, L"\\\\" + std::wstring(c.server) + L"\\ROOT\\WMI:__SystemClass") << name;
+  }
+  // A connection keeps its machine's repository, even when the machine
+  // file is read again and the machine replaced.
+  wmi::ServicesPtr services;
+  ASSERT_EQ(locator->ConnectServer(L"\\\\SAN-C\\root\\wmi", nullptr, nullptr, &services), 0);
+  world_->remotes.clear();
+  open.reset();
+  ObjectPtr object;
+  EXPECT_EQ(services->GetObject(L"__SystemClass", 0, &object), 0);
 }
 
 // A proxy carries the process's impersonation level from the security
@@ -247,6 +491,12 @@ TEST(WmiDataTest, MalformedDataIsRefusedWithItsPlace) {
           "instances": {"C": [{"Q": 1}]}}})",
       R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "uint32"}]}],
           "instances": {"C": [{"P": {"$vt": "weird", "$value": 1}}]}}})",
+      R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "uint32"}]}],
+          "instances": {"C": [{"P": {"$value": 1, "$lowerStatus": "0x8002000B"}}]}}})",
+      R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "uint32[]"}]}],
+          "instances": {"C": [{"P": {"$value": [1], "$upperStatus": 0}}]}}})",
+      R"({"ROOT\\WMI": {"classes": [{"name": "C", "properties": [{"name": "P", "type": "uint32[]"}]}],
+          "instances": {"C": [{"P": {"$value": [1], "$upperstatus": "0x8002000B"}}]}}})",
       R"([1])",
   };
   for (const char* text : bad) {

@@ -37,6 +37,29 @@ constexpr VtName kVts[] = {
 
 std::wstring Wide(const std::string& text) { return WidenAnsi(text); }
 
+/// An integer as a VARIANT of `type` holds it: cut to the type's width, so
+/// a uint32 of 4294967295 (VT_I4) reads as -1, as from WMI.
+int64_t HeldIn(uint16_t type, int64_t bits) {
+  switch (type) {
+    case vt::kI1:
+      return static_cast<int8_t>(bits);
+    case vt::kI2:
+      return static_cast<int16_t>(bits);
+    case vt::kI4:
+    case vt::kInt:
+      return static_cast<int32_t>(bits);
+    case vt::kUi1:
+      return static_cast<uint8_t>(bits);
+    case vt::kUi2:
+      return static_cast<uint16_t>(bits);
+    case vt::kUi4:
+    case vt::kUint:
+      return static_cast<uint32_t>(bits);
+    default:
+      return bits;
+  }
+}
+
 class Reader {
  public:
   Reader(Namespace& ns, std::string* error) : ns_(ns), error_(error) {}
@@ -46,6 +69,18 @@ class Reader {
     return false;
   }
 
+  /// The optional status code `key` of a forced value into `*code`.
+  bool BoundStatus(const Json& j, const DocPlace& where, const char* key, HResult* code) {
+    if (!j.contains(key)) return true;
+    uint32_t number = 0;
+    if (!ReadStatusCode(j[key], &number) || number == 0) {
+      *error_ = where.KeyError(
+          key, "\"" + std::string(key) + "\" must be a failure code such as \"0x8002000B\"");
+      return false;
+    }
+    *code = static_cast<HResult>(number);
+    return true;
+  }
   bool Scalar(const Json& j, uint16_t type, const std::wstring& objectClass, const DocPlace& where,
               Value* out);
   bool Typed(const Json& j, int32_t cimType, const std::wstring& objectClass, const DocPlace& where,
@@ -97,11 +132,11 @@ bool Reader::Scalar(const Json& j, uint16_t type, const std::wstring& objectClas
       return true;
     default:
       if (j.is_number_unsigned())
-        *out = Value::Int(type, static_cast<int64_t>(j.get<uint64_t>()));
+        *out = Value::Int(type, HeldIn(type, static_cast<int64_t>(j.get<uint64_t>())));
       else if (j.is_number_integer())
-        *out = Value::Int(type, j.get<int64_t>());
+        *out = Value::Int(type, HeldIn(type, j.get<int64_t>()));
       else if (j.is_boolean())
-        *out = Value::Int(type, j.get<bool>() ? 1 : 0);
+        *out = Value::Int(type, HeldIn(type, j.get<bool>() ? 1 : 0));
       else
         return Fail(where, "expected an integer");
       return true;
@@ -117,8 +152,14 @@ bool Reader::Typed(const Json& j, int32_t cimType, const std::wstring& objectCla
   const Json* value = &j;
   int32_t lower = 0;
   DocPlace place = where;
+  HResult bounds[2] = {status::kOk, status::kOk};  // of a SAFEARRAY that cannot say them
   if (j.is_object() && (j.contains("$vt") || j.contains("$value"))) {
-    if (!CheckKnownKeys(j, where, {"$vt", "$value", "$lower"}, error_)) return false;
+    if (!CheckKnownKeys(j, where, {"$vt", "$value", "$lower", "$lowerStatus", "$upperStatus"},
+                        error_) ||
+        !BoundStatus(j, where, "$lowerStatus", &bounds[0]) ||
+        !BoundStatus(j, where, "$upperStatus", &bounds[1])) {
+      return false;
+    }
     if (j.contains("$vt")) {
       std::string name = j["$vt"].is_string() ? j["$vt"].get<std::string>() : "";
       bool array = name.size() > 2 && name.substr(name.size() - 2) == "[]";
@@ -141,7 +182,12 @@ bool Reader::Typed(const Json& j, int32_t cimType, const std::wstring& objectCla
     if (value == nullptr) return Fail(where, "missing \"$value\"");
     place = where.Key("$value");
   }
-  if (!isArray) return Scalar(*value, type, objectClass, place, out);
+  if (!isArray) {
+    if (bounds[0] != status::kOk || bounds[1] != status::kOk) {
+      return Fail(where, "\"$lowerStatus\" and \"$upperStatus\" need an array");
+    }
+    return Scalar(*value, type, objectClass, place, out);
+  }
   if (value->is_null()) {
     *out = Value::Null();
     return true;
@@ -157,6 +203,12 @@ bool Reader::Typed(const Json& j, int32_t cimType, const std::wstring& objectCla
     elements.push_back(std::move(element));
   }
   *out = Value::Array(type, std::move(elements), lower);
+  if (bounds[0] != status::kOk || bounds[1] != status::kOk) {
+    // Bounds that cannot be read leave nothing to read the elements by.
+    out->elements.clear();
+    out->lowerStatus = bounds[0];
+    out->upperStatus = bounds[1];
+  }
   return true;
 }
 
@@ -290,6 +342,23 @@ bool ReadClass(const Json& j, const DocPlace& where, ClassDef* def, std::string*
   return true;
 }
 
+/// The longest wait between two events: an hour.
+constexpr uint64_t kMaxDelay = 3600000;
+
+/// The "$delay" of an instance (milliseconds before it is delivered as an
+/// event, after the one before it); 0 when it has none.
+bool ReadDelay(const Json& instance, const DocPlace& where, uint32_t* delay, std::string* error) {
+  if (!instance.is_object() || !instance.contains("$delay")) return true;
+  const Json& value = instance["$delay"];
+  if (!value.is_number_unsigned() || value.get<uint64_t>() > kMaxDelay) {
+    *error = where.KeyError(
+        "$delay", "\"$delay\" must be milliseconds from 0 to " + std::to_string(kMaxDelay));
+    return false;
+  }
+  *delay = static_cast<uint32_t>(value.get<uint64_t>());
+  return true;
+}
+
 bool LoadInstances(const Json& j, const DocPlace& where, Namespace& ns, std::string* error) {
   Reader reader(ns, error);
   auto byClass = j.find("instances");
@@ -303,12 +372,22 @@ bool LoadInstances(const Json& j, const DocPlace& where, Namespace& ns, std::str
     if (!ns.FindClass(Wide(className))) return reader.Fail(at, "unknown class");
     if (!list.is_array()) return reader.Fail(at, "expected a list of instances");
     std::vector<wmi::ObjectPtr> instances;
+    std::vector<uint32_t> delays;
     for (size_t i = 0; i < list.size(); ++i) {
       wmi::ObjectPtr object;
-      if (!reader.Object(list[i], Wide(className), at.Index(i), &object)) return false;
+      uint32_t delay = 0;
+      if (!ReadDelay(list[i], at.Index(i), &delay, error)) return false;
+      if (!list[i].is_object() || !list[i].contains("$delay")) {
+        if (!reader.Object(list[i], Wide(className), at.Index(i), &object)) return false;
+      } else {
+        Json properties = list[i];  // an event: small, so the copy costs nothing
+        properties.erase("$delay");
+        if (!reader.Object(properties, Wide(className), at.Index(i), &object)) return false;
+      }
       instances.push_back(object);
+      delays.push_back(delay);
     }
-    ns.SetInstances(Wide(className), std::move(instances));
+    ns.SetInstances(Wide(className), std::move(instances), std::move(delays));
   }
   return true;
 }
@@ -356,8 +435,12 @@ bool ParseCimType(const std::string& name, int32_t* cimType) {
 }
 
 bool LoadWmiData(const Json& section, Repository& repository, std::string* error) {
+  return LoadWmiData(section, DocPlace("wmi"), repository, error);
+}
+
+bool LoadWmiData(const Json& section, const DocPlace& wmi, Repository& repository,
+                 std::string* error) {
   if (section.is_null()) return true;
-  const DocPlace wmi("wmi");
   if (!section.is_object()) {
     *error = wmi.Error("expected an object of namespaces");
     return false;
