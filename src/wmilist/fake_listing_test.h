@@ -39,6 +39,7 @@ class TestObject : public wmi::Object {
     bool key = false;
     HResult read = status::kOk;
     HResult cimTypeQualifier = status::kOk;
+    HResult qualifierSet = status::kOk;
     HResult keyQualifier = status::kOk;
   };
 
@@ -70,6 +71,11 @@ class TestObject : public wmi::Object {
     if (getNames < 0) return getNames;
     for (const Property& p : properties_) names->push_back(p.name);
     return status::kOk;
+  }
+  HResult GetPropertyQualifierSet(std::wstring_view property) const override {
+    if (property.starts_with(L"__")) return status::kWbemSystemProperty;
+    const Property* p = Find(property);
+    return p == nullptr ? status::kWbemNotFound : p->qualifierSet;
   }
   HResult GetPropertyQualifier(std::wstring_view property, std::wstring_view qualifier,
                                Value* value) const override {

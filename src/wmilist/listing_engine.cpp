@@ -150,14 +150,16 @@ bool FormatEmbeddedArray(Listing& listing, const wmi::Value& array, std::wstring
 bool ReadQualifiers(Listing& listing, const wmi::Object& object, std::wstring_view name,
                     bool* key) {
   *key = false;
-  wmi::Value value;
-  // The seam reads a qualifier in one call: a failure other than "no such
-  // qualifier" is the qualifier set's, as the qualifier set is the part
-  // that can fail on a property that was just read.
-  HResult hr = object.GetPropertyQualifier(name, L"CIMTYPE", &value);
+  HResult hr = object.GetPropertyQualifierSet(name);
   if (hr == status::kWbemSystemProperty) return true;
-  if (hr < 0 && hr != status::kWbemNotFound) {
+  if (hr < 0) {
     ReportWmiError(listing, "Could not GetPropertyQualifierSet", hr);
+    return false;
+  }
+  wmi::Value value;
+  hr = object.GetPropertyQualifier(name, L"CIMTYPE", &value);
+  if (hr < 0 && hr != status::kWbemNotFound) {
+    ReportWmiError(listing, "Could not get CIMTYPE qualifier", hr);
     return false;
   }
   value = wmi::Value{};

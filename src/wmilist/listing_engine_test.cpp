@@ -177,9 +177,14 @@ TEST(FormatProperty, WritesLinesAndReportsFailures) {
       {"unreadable", [](TestObject& o) { o.Add(L"P", Value::I4(2)).read = status::kWbemNotFound; },
        L"P", L"", getFailure},
       {"qualifier set fails",
-       [](TestObject& o) { o.Add(L"P", Value::I4(2)).cimTypeQualifier = status::kWbemFailed; },
+       [](TestObject& o) { o.Add(L"P", Value::I4(2)).qualifierSet = status::kWbemFailed; },
        L"P", L"",
        "Could not GetPropertyQualifierSet\n"
+       "FunctionReturn: WBEM_E_FAILED (0x80041001) \nAbnormal Termination\n"},
+      {"CIMTYPE qualifier fails",
+       [](TestObject& o) { o.Add(L"P", Value::I4(2)).cimTypeQualifier = status::kWbemFailed; },
+       L"P", L"",
+       "Could not get CIMTYPE qualifier\n"
        "FunctionReturn: WBEM_E_FAILED (0x80041001) \nAbnormal Termination\n"},
       {"key qualifier fails",
        [](TestObject& o) { o.Add(L"P", Value::I4(2)).keyQualifier = status::kWbemAccessDenied; },
