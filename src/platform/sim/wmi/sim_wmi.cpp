@@ -299,7 +299,12 @@ class SimLocator : public wmi::Locator {
     services->reset();
     HResult hr = world_->faults->Status("ConnectServer", Narrow(resource));
     if (hr == status::kOk) hr = Connect(resource, user, password, services);
-    if (hr < 0) LeaveError(*world_, L"ConnectServer", resource, hr);
+    // Refusals of the machine or of the credentials come from the transport
+    // and the client before any WMI service is reached: no error object.
+    const bool refusedBeforeWmi = hr == status::kAccessDenied ||
+                                  hr == status::kRpcServerUnavailable ||
+                                  hr == status::kWbemLocalCredentials;
+    if (hr < 0 && !refusedBeforeWmi) LeaveError(*world_, L"ConnectServer", resource, hr);
     return hr;
   }
 
