@@ -11,6 +11,7 @@
 #include "platform/sim/machine_file/section_check.h"
 #include "platform/sim/registry/registry.h"
 #include "platform/sim/san/san.h"
+#include "platform/sim/setup/setup_world.h"
 #include "platform/sim/wmi/sim_wmi.h"
 #include "platform/sim/wmi/wmi_data.h"
 
@@ -31,6 +32,8 @@ class SimMachine : public Machine {
   wmi::Runtime& Wmi() override { return *runtime_; }
   DeviceIo& Devices() override { return *devices_; }
   Registry& Reg() override { return *registry_; }
+  DeviceSetup& Setup() override { return *setup_->setup; }
+  System& Sys() override { return *setup_->system; }
 
   int Release() override {
     if (!lock_.Held()) return 0;
@@ -77,10 +80,12 @@ class SimMachine : public Machine {
     std::shared_ptr<SanModel> model;
     std::unique_ptr<DeviceIo> devices;
     std::unique_ptr<Registry> registry;
+    std::unique_ptr<SimSetup> setup;
     if (!CheckMachineSections(document, &problem) ||
         !world_->faults->Load(document.contains("faults") ? document["faults"] : nlohmann::ordered_json(),
                               &problem) ||
         !(registry = MakeRegistry(state_, world_->faults, &problem)) ||
+        !(setup = MakeSimSetup(state_, *registry, world_->faults, &problem)) ||
         !InstallSan(state_, root, &problem, &model) ||
         !(devices = MakeDisks(state_, model, world_->faults, &problem)) ||
         !LoadWmiData(document.contains("wmi") ? document["wmi"] : nlohmann::ordered_json(),
@@ -93,6 +98,7 @@ class SimMachine : public Machine {
     if (!runtime_) runtime_ = MakeRuntime(world_);
     devices_ = std::move(devices);
     registry_ = std::move(registry);
+    setup_ = std::move(setup);
     return true;
   }
 
@@ -103,6 +109,7 @@ class SimMachine : public Machine {
   std::unique_ptr<wmi::Runtime> runtime_;
   std::unique_ptr<DeviceIo> devices_;
   std::unique_ptr<Registry> registry_;
+  std::unique_ptr<SimSetup> setup_;  // after registry_: it refers to it
 };
 
 // $XDG_STATE_HOME/tollard, else ~/.local/state/tollard.

@@ -14,7 +14,16 @@ constexpr std::string_view kCalls[] = {
     "CoSetProxyBlanket", "QueryBlanket", "CreateInstanceEnum", "Next", "GetObject",
     "GetMethod", "SpawnInstance", "Put", "ExecMethod", "ExecNotificationQueryAsync",
     "CreateObjectStub", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA",
-    "CreateFileA", "DeviceIoControl", "QueryDosDeviceA", "CheckCondition"};
+    "CreateFileA", "DeviceIoControl", "QueryDosDeviceA", "CheckCondition",
+    // Device installation and the system services of the installer.
+    "GetVersionExA", "FindFirstFileA", "DeleteFileA", "SetCurrentDirectoryA",
+    "SetupDiGetINFClassA", "SetupDiGetClassDevsA", "SetupDiCreateDeviceInfoList",
+    "SetupDiEnumDeviceInfo", "SetupDiCreateDeviceInfoA", "SetupDiGetDeviceRegistryPropertyA",
+    "SetupDiSetDeviceRegistryPropertyA", "SetupDiSetClassInstallParamsA",
+    "SetupDiCallClassInstaller", "SetupDiGetDeviceInstallParamsA",
+    "UpdateDriverForPlugAndPlayDevicesA", "SetupOpenInfFileA", "SetupGetLineTextA",
+    "SetupInitDefaultQueueCallbackEx", "SetupInstallFromInfSectionA",
+    "SetupInstallServicesFromInfSectionA", "SetupCopyOEMInfA", "SetupUninstallOEMInfA"};
 
 bool KnownCall(std::string_view call) {
   for (std::string_view known : kCalls) {

@@ -52,7 +52,7 @@ bool CheckKnownKeys(const nlohmann::ordered_json& object, const DocPlace& place,
 }
 
 bool CheckMachineSections(const nlohmann::ordered_json& document, std::string* error) {
-  return CheckKnownKeys(document, DocPlace(""), {"san", "wmi", "registry", "disks", "faults"},
+  return CheckKnownKeys(document, DocPlace(""), {"san", "wmi", "registry", "disks", "faults", "system", "files", "devices"},
                         error);
 }
 
