@@ -77,9 +77,7 @@ class NoSystem : public System {
   Win32Error RemoveFile(const std::string&) override { return win32_error::kNotSupported; }
   Win32Error WindowsDirectory(std::string*) override { return win32_error::kNotSupported; }
   Win32Error SystemDirectory(std::string*) override { return win32_error::kNotSupported; }
-  Win32Error ChangeDirectory(const std::string&) override {
-    return win32_error::kNotSupported;
-  }
+  Win32Error ChangeDirectory(const std::string&) override { return win32_error::kNotSupported; }
 };
 
 }  // namespace

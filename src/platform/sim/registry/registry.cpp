@@ -328,9 +328,8 @@ class SimKey : public RegistryKey {
 
 // True when `path` is `key` or lies below it.
 bool Within(std::string_view path, std::string_view key) {
-  return SameName(path, key) ||
-         (path.size() > key.size() && path[key.size()] == '\\' &&
-          SameName(path.substr(0, key.size()), key));
+  return SameName(path, key) || (path.size() > key.size() && path[key.size()] == '\\' &&
+                                 SameName(path.substr(0, key.size()), key));
 }
 
 bool EraseValue(Json& document, const std::string& path, const std::string& name) {
@@ -365,7 +364,8 @@ bool AddKey(Json& document, const std::string& path) {
   Json& section = document["registry"];
   if (section.is_null()) section = Json::object();
   if (!section.is_object()) return false;
-  if (FindMember(section, path, true) == nullptr) section[std::string(kRoot) + path] = Json::object();
+  if (FindMember(section, path, true) == nullptr)
+    section[std::string(kRoot) + path] = Json::object();
   return true;
 }
 

@@ -14,7 +14,8 @@ bool ReadCount(const Json& entry, const DocPlace& place, const char* key, uint32
   if (!entry.contains(key)) return true;
   const Json& v = entry[key];
   if (!v.is_number_unsigned() || v.get<uint64_t>() > 0xFFFFFFFFu) {
-    *error = place.KeyError(key, "\"" + std::string(key) + "\" must be a number from 0 to 4294967295");
+    *error =
+        place.KeyError(key, "\"" + std::string(key) + "\" must be a number from 0 to 4294967295");
     return false;
   }
   *out = static_cast<uint32_t>(v.get<uint64_t>());
@@ -71,8 +72,11 @@ bool ReadDevice(const Json& entry, const DocPlace& place, SimDevice* device, std
   }
   device->cls = CanonicalGuid(cls);
   if (device->cls.empty()) {
-    *error = entry.contains("class") ? place.KeyError("class", "\"class\" must be a GUID as {4D36E967-E325-11CE-BFC1-08002BE10318}")
-                                     : place.Error("needs a \"class\" GUID");
+    *error =
+        entry.contains("class")
+            ? place.KeyError("class",
+                             "\"class\" must be a GUID as {4D36E967-E325-11CE-BFC1-08002BE10318}")
+            : place.Error("needs a \"class\" GUID");
     return false;
   }
   if (entry.contains("enumerator") && !entry["enumerator"].is_null()) {
@@ -117,10 +121,9 @@ bool HexDigits(const std::string& text, size_t from, size_t count) {
 }  // namespace
 
 std::string CanonicalGuid(const std::string& text) {
-  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' ||
-      text[14] != '-' || text[19] != '-' || text[24] != '-' || !HexDigits(text, 1, 8) ||
-      !HexDigits(text, 10, 4) || !HexDigits(text, 15, 4) || !HexDigits(text, 20, 4) ||
-      !HexDigits(text, 25, 12)) {
+  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' || text[14] != '-' ||
+      text[19] != '-' || text[24] != '-' || !HexDigits(text, 1, 8) || !HexDigits(text, 10, 4) ||
+      !HexDigits(text, 15, 4) || !HexDigits(text, 20, 4) || !HexDigits(text, 25, 12)) {
     return {};
   }
   std::string upper = text;

@@ -14,9 +14,9 @@ namespace platform::sim {
 class MachineState;
 
 struct SimDevice {
-  std::string instance;  // device instance id, unique
-  std::string cls;       // setup class GUID text, upper case
-  std::optional<std::string> enumerator;               // none: unreadable
+  std::string instance;                                 // device instance id, unique
+  std::string cls;                                      // setup class GUID text, upper case
+  std::optional<std::string> enumerator;                // none: unreadable
   std::optional<std::vector<std::string>> hardwareIds;  // none: unreadable
   uint32_t configFlags = 0;
   uint32_t installFlags = 0;  // DI_* flags its class installer reports

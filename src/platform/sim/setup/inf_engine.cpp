@@ -82,11 +82,20 @@ Win32Error InfEngine::Destination(std::string_view list, std::string* folder) co
   if (line == nullptr) line = inf_.FindLine("DestinationDirs", "DefaultDestDir");
   const int32_t id = line == nullptr ? 12 : IntOf(*line, 0, -1);
   switch (id) {
-    case 10: *folder = world_.config.windowsDirectory; break;
-    case 11: *folder = world_.SystemDirectory(); break;
-    case 12: *folder = world_.DriversDirectory(); break;
-    case 17: *folder = world_.InfDirectory(); break;
-    default: return win32_error::kInvalidParameter;
+    case 10:
+      *folder = world_.config.windowsDirectory;
+      break;
+    case 11:
+      *folder = world_.SystemDirectory();
+      break;
+    case 12:
+      *folder = world_.DriversDirectory();
+      break;
+    case 17:
+      *folder = world_.InfDirectory();
+      break;
+    default:
+      return win32_error::kInvalidParameter;
   }
   if (line != nullptr && !FieldOf(*line, 1).empty()) *folder += "\\" + FieldOf(*line, 1);
   return 0;
@@ -143,7 +152,8 @@ Win32Error InfEngine::DelReg(std::string_view section) {
 bool InfEngine::ReadValue(const std::string& key, const std::string& name, uint32_t* type,
                           std::string* data) {
   std::unique_ptr<RegistryKey> open;
-  if (world_.registry.OpenKey(RegistryRoot::kLocalMachine, key, RegistryAccess::kRead, &open) != 0) {
+  if (world_.registry.OpenKey(RegistryRoot::kLocalMachine, key, RegistryAccess::kRead, &open) !=
+      0) {
     return false;
   }
   uint32_t size = 0;
@@ -157,8 +167,8 @@ Win32Error InfEngine::SetValue(const std::string& key, const std::string& name, 
   if (world_.editor == nullptr) return win32_error::kNotSupported;
   world_.editor->CreateKey(key);
   std::unique_ptr<RegistryKey> open;
-  Win32Error e = world_.registry.OpenKey(RegistryRoot::kLocalMachine, key,
-                                         RegistryAccess::kAllAccess, &open);
+  Win32Error e =
+      world_.registry.OpenKey(RegistryRoot::kLocalMachine, key, RegistryAccess::kAllAccess, &open);
   if (e != 0) return e;
   return open->SetValue(name, type, data.data(), static_cast<uint32_t>(data.size()));
 }

@@ -148,9 +148,8 @@ InfDocument InfDocument::Parse(std::string_view text) {
     if (line.empty()) continue;
     if (line.front() == '[') {
       const size_t close = line.find(']');
-      const std::string name(Trim(line.substr(1, close == std::string_view::npos
-                                                     ? std::string_view::npos
-                                                     : close - 1)));
+      const std::string name(Trim(
+          line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
       current = nullptr;
       for (InfSection& s : doc.sections_) {
         if (InfSameText(s.name, name)) current = &s;
@@ -209,7 +208,9 @@ bool ParseInfInt(std::string_view text, int32_t* value) {
   if (text.empty() || text.size() > 10) return false;
   uint64_t number = 0;
   for (char c : text) {
-    int digit = c >= '0' && c <= '9' ? c - '0' : Lower(c) >= 'a' && Lower(c) <= 'f' ? Lower(c) - 'a' + 10 : 99;
+    int digit = c >= '0' && c <= '9'                 ? c - '0'
+                : Lower(c) >= 'a' && Lower(c) <= 'f' ? Lower(c) - 'a' + 10
+                                                     : 99;
     if (digit >= base) return false;
     number = number * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
   }

@@ -47,7 +47,9 @@ bool ReadEntry(const Json& value, const DocPlace& place, const std::string& mach
     *error = place.Error("needs exactly one of \"text\", \"host\" and \"directory\"");
     return false;
   }
-  const auto& [key, member] = *value.items().begin();
+  const auto first = value.begin();
+  const std::string key = first.key();
+  const Json& member = first.value();
   if (key == "directory") {
     if (!member.is_boolean() || !member.get<bool>()) {
       *error = place.KeyError(key, "\"directory\" must be true");
@@ -65,8 +67,8 @@ bool ReadEntry(const Json& value, const DocPlace& place, const std::string& mach
     return true;
   }
   *host = member.get<std::string>();
-  const std::string file = host->size() > 0 && host->front() == '/' ? *host
-                                                                     : machineFolder + "/" + *host;
+  const std::string file =
+      host->size() > 0 && host->front() == '/' ? *host : machineFolder + "/" + *host;
   std::string reason;
   if (!ReadWholeFile(file, content, &reason)) {
     *error = place.KeyError(key, "cannot read " + file + ": " + reason);

@@ -15,18 +15,24 @@ constexpr Win32Error kInfInUse = 0xE000023D;
 
 const char* PropertyName(DeviceProperty property) {
   switch (property) {
-    case DeviceProperty::kHardwareId: return "SPDRP_HARDWAREID";
-    case DeviceProperty::kConfigFlags: return "SPDRP_CONFIGFLAGS";
-    case DeviceProperty::kEnumeratorName: return "SPDRP_ENUMERATOR_NAME";
+    case DeviceProperty::kHardwareId:
+      return "SPDRP_HARDWAREID";
+    case DeviceProperty::kConfigFlags:
+      return "SPDRP_CONFIGFLAGS";
+    case DeviceProperty::kEnumeratorName:
+      return "SPDRP_ENUMERATOR_NAME";
   }
   return "";
 }
 
 const char* FunctionName(uint32_t function) {
   switch (function) {
-    case kDifRemove: return "DIF_REMOVE";
-    case kDifPropertyChange: return "DIF_PROPERTYCHANGE";
-    case kDifRegisterDevice: return "DIF_REGISTERDEVICE";
+    case kDifRemove:
+      return "DIF_REMOVE";
+    case kDifPropertyChange:
+      return "DIF_PROPERTYCHANGE";
+    case kDifRegisterDevice:
+      return "DIF_REGISTERDEVICE";
   }
   return "";
 }
@@ -148,8 +154,8 @@ class SimDeviceSet : public DeviceInfoSet {
     return win32_error::kInvalidParameter;
   }
 
-  Win32Error GetProperty(DeviceElement element, DeviceProperty property, void* data,
-                         uint32_t size, uint32_t* required) override {
+  Win32Error GetProperty(DeviceElement element, DeviceProperty property, void* data, uint32_t size,
+                         uint32_t* required) override {
     SimDevice* device = Device(element);
     if (device == nullptr) return setup_error::kNoSuchDevinst;
     if (Win32Error e = world_.Fault("SetupDiGetDeviceRegistryPropertyA", device->instance,
@@ -205,7 +211,8 @@ class SimDeviceSet : public DeviceInfoSet {
   Win32Error CallClassInstaller(uint32_t function, DeviceElement element) override {
     if (element >= elements_.size()) return win32_error::kInvalidParameter;
     Element& el = elements_[element];
-    if (Win32Error e = world_.Fault("SetupDiCallClassInstaller", el.instance, FunctionName(function))) {
+    if (Win32Error e =
+            world_.Fault("SetupDiCallClassInstaller", el.instance, FunctionName(function))) {
       return e;
     }
     if (function == kDifRegisterDevice) {
@@ -238,7 +245,8 @@ class SimDeviceSet : public DeviceInfoSet {
 
   Win32Error GetInstallFlags(DeviceElement element, uint32_t* flags) override {
     if (element >= elements_.size()) return win32_error::kInvalidParameter;
-    if (Win32Error e = world_.Fault("SetupDiGetDeviceInstallParamsA", elements_[element].instance)) {
+    if (Win32Error e =
+            world_.Fault("SetupDiGetDeviceInstallParamsA", elements_[element].instance)) {
       return e;
     }
     const SimDevice* device = Device(element);
@@ -311,8 +319,7 @@ class SimDeviceSetup : public DeviceSetup {
     if (Win32Error e = world_.Fault("SetupOpenInfFileA", path)) return e;
     InfDocument inf;
     if (Win32Error e = LoadInf(world_, path, &inf)) return e;
-    *file = std::make_unique<SimInfFile>(world_, std::move(inf),
-                                         ParentPath(world_.Resolve(path)));
+    *file = std::make_unique<SimInfFile>(world_, std::move(inf), ParentPath(world_.Resolve(path)));
     return 0;
   }
 
@@ -420,7 +427,8 @@ Win32Error SimDeviceSetup::UpdateDriver(const std::string& hardwareId, const std
   InfEngine engine(world_, inf, ParentPath(world_.Resolve(infPath)));
   const std::string section = model->fields[0];
   std::string service;
-  if (Win32Error e = engine.InstallSection(section, inf_flags::kSpinstFiles | inf_flags::kSpinstRegistry)) {
+  if (Win32Error e =
+          engine.InstallSection(section, inf_flags::kSpinstFiles | inf_flags::kSpinstRegistry)) {
     return e;
   }
   const Win32Error services = engine.InstallServices(section + ".Services", &service);

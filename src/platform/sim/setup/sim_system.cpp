@@ -25,6 +25,8 @@ constexpr BuiltInMessage kMessages[] = {
     {50, "The request is not supported.\r\n"},
     {87, "The parameter is incorrect.\r\n"},
     {122, "The data area passed to a system call is too small.\r\n"},
+    {203, "The system could not find the environment option that was entered.\r\n"},
+    {206, "The filename or extension is too long.\r\n"},
     {259, "No more data is available.\r\n"},
 };
 
@@ -46,7 +48,8 @@ bool ReadVersion(const Json& value, const DocPlace& place, SystemConfig* config,
     if (good) *slots[i] = static_cast<uint32_t>(n.get<uint64_t>());
   }
   if (!good) {
-    *error = place.Error("expected {\"major\": N, \"minor\": N} with an optional \"build\", or null");
+    *error =
+        place.Error("expected {\"major\": N, \"minor\": N} with an optional \"build\", or null");
     return false;
   }
   config->version = version;
@@ -172,10 +175,10 @@ bool LoadSystemConfig(const Json& section, SystemConfig* config, std::string* er
     *error = place.Error("expected an object");
     return false;
   }
-  if (!CheckKnownKeys(section, place,
-                      {"version", "windows_directory", "environment", "messages",
-                       "reboot_after_driver_update"},
-                      error)) {
+  if (!CheckKnownKeys(
+          section, place,
+          {"version", "windows_directory", "environment", "messages", "reboot_after_driver_update"},
+          error)) {
     return false;
   }
   if (section.contains("reboot_after_driver_update")) {
@@ -189,8 +192,8 @@ bool LoadSystemConfig(const Json& section, SystemConfig* config, std::string* er
   return (!section.contains("version") ||
           ReadVersion(section["version"], place.Key("version"), config, error)) &&
          (!section.contains("windows_directory") ||
-          ReadWindowsDirectory(section["windows_directory"], place.Key("windows_directory"),
-                               config, error)) &&
+          ReadWindowsDirectory(section["windows_directory"], place.Key("windows_directory"), config,
+                               error)) &&
          (!section.contains("environment") ||
           ReadEnvironment(section["environment"], place.Key("environment"), config, error)) &&
          (!section.contains("messages") ||
@@ -216,13 +219,15 @@ std::unique_ptr<SimSetup> MakeSimSetup(MachineState& state, Registry& registry,
   parts->world = std::make_unique<SetupWorld>(state, std::move(faults), registry);
   SetupWorld& world = *parts->world;
   const Json& document = state.Document();
-  auto section = [&](const char* name) { return document.contains(name) ? document[name] : Json(); };
+  auto section = [&](const char* name) {
+    return document.contains(name) ? document[name] : Json();
+  };
   const std::string& file = state.Path();
   const size_t slash = file.find_last_of("/\\");
   const std::string folder = slash == std::string::npos ? std::string(".") : file.substr(0, slash);
   if (!LoadSystemConfig(section("system"), &world.config, error) ||
-      !world.files.Load(section("files"), folder,
-                        {world.InfDirectory(), world.DriversDirectory()}, error) ||
+      !world.files.Load(section("files"), folder, {world.InfDirectory(), world.DriversDirectory()},
+                        error) ||
       !world.devices.Load(section("devices"), error)) {
     return nullptr;
   }
