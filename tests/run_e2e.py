@@ -2,8 +2,8 @@
 """End-to-end runner for tollard: runs the built program on fixture machines
 and compares its output byte for byte.
 
-Usage: run_e2e.py [--tollard PATH] [--work DIR] [--wine] [--wine-template DIR]
-                  [-k PATTERN] [CASE_FILE_OR_DIR ...]
+Usage: run_e2e.py [--tollard PATH] [--install PATH] [--work DIR] [--wine]
+                  [--wine-template DIR] [-k PATTERN] [CASE_FILE_OR_DIR ...]
 
 Without paths it runs every tests/e2e/*.case. With --wine the program is a
 Windows build run as `wine PATH`; outputs are compared with CR LF folded to
@@ -23,6 +23,9 @@ starting with '#' are ignored; trailing blanks are an error everywhere
           | none          no TOLLARD_MACHINE (default); under Wine this is
                           the real win32 backend: only for commands that
                           never call a WMI method
+  program = install       the program the case runs: tollard (default) or
+                          install; an install case's run directory also
+                          gets a copy of tests/package as package/
   args = policies "two words"   the command line after the program name,
                           split like a POSIX shell does (quotes, backslash);
                           several args lines run the case once for each
@@ -73,10 +76,12 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 FIXTURES = HERE / "fixtures"
+PACKAGE = HERE / "package"
+PROGRAMS = ("tollard", "install")
 TEXTS = HERE / "e2e" / "texts"
 RUN_TIMEOUT = 60
 MACHINE_KINDS = ("demo", "missing", "none")
-KEYS = ("machine", "args", "env", "unset", "status", "mark", "exists", "absent")
+KEYS = ("machine", "program", "args", "env", "unset", "status", "mark", "exists", "absent")
 MARKS = ("skip-wine", "skip-native")
 
 
@@ -94,6 +99,7 @@ class Case:
     line: int
     name: str
     machine: str = "none"
+    program: str = "tollard"
     args: list = field(default_factory=list)
     env: dict = field(default_factory=dict)
     unset: list = field(default_factory=list)
@@ -163,6 +169,10 @@ def apply_setting(case, key, value, lineno):
         if value not in MACHINE_KINDS and not (FIXTURES / value).is_file():
             raise CaseError(lineno, f"no fixture {value}")
         case.machine = value
+    elif key == "program":
+        if value not in PROGRAMS:
+            raise CaseError(lineno, f"unknown program {value}")
+        case.program = value
     elif key == "args":
         try:
             case.args.append(shlex.split(value))
@@ -263,8 +273,8 @@ def parse_case_file(path):
 class NativeRunner:
     """Runs the program directly."""
 
-    def __init__(self, program):
-        self.program = program
+    def __init__(self, programs):
+        self.programs = programs
 
     def host_path(self, path):
         return str(path)
@@ -277,9 +287,9 @@ class NativeRunner:
         env["LC_ALL"] = "C.UTF-8"
         return env
 
-    def run(self, args, env, stdin, cwd):
+    def run(self, program, args, env, stdin, cwd):
         try:
-            p = subprocess.run([self.program] + args, input=stdin, capture_output=True,
+            p = subprocess.run([self.programs[program]] + args, input=stdin, capture_output=True,
                                env=env, cwd=cwd, timeout=RUN_TIMEOUT)
         except subprocess.TimeoutExpired as e:
             return None, e.stdout or b"", e.stderr or b""
@@ -294,8 +304,8 @@ class WineRunner:
     prefix for the whole invocation (the sim's state lives in the machine
     files, so runs share nothing through the prefix)."""
 
-    def __init__(self, program, template, prefix):
-        self.program = program
+    def __init__(self, programs, template, prefix):
+        self.programs = programs
         script = (f". {shlex.quote(str(HERE / 'wine_env.sh'))} && "
                   f"wine_env_fresh_prefix {shlex.quote(str(template))} "
                   f"{shlex.quote(str(prefix))} && env -0")
@@ -313,8 +323,8 @@ class WineRunner:
         env["XDG_STATE_HOME"] = str(run_dir / "state")
         return env
 
-    def run(self, args, env, stdin, cwd):
-        cmd = ["timeout", "-k", "5", str(RUN_TIMEOUT), "wine", self.program] + args
+    def run(self, program, args, env, stdin, cwd):
+        cmd = ["timeout", "-k", "5", str(RUN_TIMEOUT), "wine", self.programs[program]] + args
         # Outputs go to files, not pipes: Wine's service processes, started
         # by the first run, inherit the handles and would hold pipes open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -379,6 +389,8 @@ class Run:
         (self.dir / "home").mkdir(parents=True)
         (self.dir / "state").mkdir()
         env = self.runner.base_env(self.dir)
+        if self.case.program == "install":
+            shutil.copytree(PACKAGE, self.dir / "package")
         kind = self.case.machine
         if kind not in MACHINE_KINDS:
             self.machine_file = self.dir / kind
@@ -454,7 +466,10 @@ class Run:
     def execute(self):
         env = self.prepare()
         stdin = self.case.blocks.get("stdin", b"")
-        status, out, err = self.runner.run(self.args, env, stdin, self.dir)
+        if self.runner.programs.get(self.case.program) is None:
+            self.problems.append(f"no {self.case.program} program given")
+            return False
+        status, out, err = self.runner.run(self.case.program, self.args, env, stdin, self.dir)
         if status is None:
             self.problems.append(f"no end within {RUN_TIMEOUT} s")
         elif status < 0:
@@ -510,6 +525,7 @@ def hold_work_dir(work):
 def main():
     ap = argparse.ArgumentParser(description="tollard end-to-end cases")
     ap.add_argument("--tollard", default=str(HERE.parent / "build/default/tollard"))
+    ap.add_argument("--install", help="the install program (default: beside tollard)")
     ap.add_argument("--work", default=str(HERE.parent / "build/e2e-work"))
     ap.add_argument("--wine", action="store_true", help="run the Windows build under Wine")
     ap.add_argument("--wine-template", help="template prefix (default WORK/wine-template)")
@@ -520,6 +536,10 @@ def main():
     program = str(Path(options.tollard).resolve())
     if not os.access(program, os.R_OK):
         sys.exit(f"no program at {program}")
+    installer = Path(options.install) if options.install else \
+        Path(program).with_name("install" + Path(program).suffix)
+    programs = {"tollard": program,
+                "install": str(installer.resolve()) if installer.exists() else None}
     work = Path(options.work).resolve()
     work.mkdir(parents=True, exist_ok=True)
     lock = hold_work_dir(work)
@@ -528,9 +548,9 @@ def main():
         print(line)
     if options.wine:
         template = Path(options.wine_template or work / "wine-template").resolve()
-        runner = WineRunner(program, template, work / "wine-prefix")
+        runner = WineRunner(programs, template, work / "wine-prefix")
     else:
-        runner = NativeRunner(program)
+        runner = NativeRunner(programs)
     shutil.rmtree(work / "runs", ignore_errors=True)
     passed, failed, skipped = 0, len(errors), 0
     try:

@@ -219,7 +219,15 @@ Win32Error InfEngine::DelRegLine(const InfLine& line) {
     return 0;
   }
   const std::string name = FieldOf(line, 2);
-  if (static_cast<uint32_t>(IntOf(line, 3, 0)) != inf_flags::kDelRegMultiSzDelString) {
+  const auto flags = static_cast<uint32_t>(IntOf(line, 3, 0));
+  // Windows 2000's SetupAPI predates the delete-string flag and skips
+  // such lines: the installer applies them itself there.
+  const auto& version = world_.config.version;
+  if (flags == inf_flags::kDelRegMultiSzDelString && version &&
+      (version->major < 5 || (version->major == 5 && version->minor == 0))) {
+    return 0;
+  }
+  if (flags != inf_flags::kDelRegMultiSzDelString) {
     world_.editor->DeleteValue(key, name);
     return 0;
   }
