@@ -135,8 +135,10 @@ def main():
     no_version["system"]["version"] = None
     out["install_v6_no_version"] = no_version
 
-    # Old INF copies naming the framework's catalog, and one that only
-    # mentions it inside a longer line.
+    # Old INF copies naming the framework's catalog, and some that do not:
+    # no blanks around "=", a longer catalog name, and a line whose part
+    # after the first 299 bytes (what a 300-byte line buffer holds) starts
+    # with the catalog line.
     stale = copy.deepcopy(v5)
     stale["files"]["C:\\Windows\\inf\\oem7.inf"] = {
         "text": "[Version]\nSignature = \"$Windows NT$\"\nCatalogFile = mpio.cat\n"}
@@ -144,7 +146,7 @@ def main():
     stale["files"]["C:\\Windows\\inf\\oem8.inf"] = {
         "text": "[Version]\nCatalogFile=mpio.cat\n"}
     stale["files"]["C:\\Windows\\inf\\oem9.inf"] = {
-        "text": "; " + "x" * 320 + "CatalogFile = mpio.cat\n[Version]\n"}
+        "text": "; " + "x" * 297 + "CatalogFile = mpio.cat\n[Version]\n"}
     stale["files"]["C:\\Windows\\inf\\oem10.inf"] = {"text": "CatalogFile = mpio.catalog\n"}
     out["install_v5_stale_infs"] = stale
 
