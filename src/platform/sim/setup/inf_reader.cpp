@@ -102,7 +102,7 @@ InfLine SplitLine(std::string_view text) {
 }
 
 std::string Substitute(const std::string& text, const InfSection* strings) {
-  if (strings == nullptr || text.find('%') == std::string::npos) return text;
+  if (text.find('%') == std::string::npos) return text;
   std::string out;
   size_t i = 0;
   while (i < text.size()) {
@@ -115,7 +115,8 @@ std::string Substitute(const std::string& text, const InfSection* strings) {
     out.append(text, i, open - i);
     const std::string_view name(text.data() + open + 1, close - open - 1);
     const InfLine* value = nullptr;
-    for (const InfLine& l : strings->lines) {
+    for (size_t k = 0; strings != nullptr && k < strings->lines.size(); ++k) {
+      const InfLine& l = strings->lines[k];
       if (l.hasKey && InfSameText(l.key, name)) value = &l;
     }
     if (name.empty()) {
