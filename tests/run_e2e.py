@@ -28,7 +28,8 @@ starting with '#' are ignored; trailing blanks are an error everywhere
                           gets a copy of tests/package as package/
   args = policies "two words"   the command line after the program name,
                           split like a POSIX shell does (quotes, backslash);
-                          several args lines run the case once for each
+                          several args lines run the case once for each;
+                          {dir} is the run's directory
   env = NAME=value        extra environment ({dir} = the run's directory)
   unset = NAME            removes a variable from the environment
   status = 0              expected exit status (default 0)
@@ -469,7 +470,8 @@ class Run:
         if self.runner.programs.get(self.case.program) is None:
             self.problems.append(f"no {self.case.program} program given")
             return False
-        status, out, err = self.runner.run(self.case.program, self.args, env, stdin, self.dir)
+        args = [self.expand(a) for a in self.args]
+        status, out, err = self.runner.run(self.case.program, args, env, stdin, self.dir)
         if status is None:
             self.problems.append(f"no end within {RUN_TIMEOUT} s")
         elif status < 0:
