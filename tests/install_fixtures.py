@@ -103,6 +103,15 @@ def main():
     out["install_v6_installed"] = v6_done
     out["install_v5_installed"] = v5_done
     out["install_v50_installed"] = v50_done
+    out["install_v4_installed"] = run_install(program, out["install_v4"], install_args)
+
+    # The framework's list stored without its terminators: the DSM's entry
+    # and another vendor's, the last one ending with the value.
+    unterminated = copy.deepcopy(v5_done)
+    mpdev = unterminated["registry"]["HKLM\\SYSTEM\\CurrentControlSet\\Control\\MPDEV"]
+    raw = b"VELLORANQX-T40512       \0OTHERVENARRAY-2000       "
+    mpdev["MPIOSupportedDeviceList"] = {"type": "REG_MULTI_SZ", "hex": raw.hex().upper()}
+    out["install_v5_installed_unterminated"] = unterminated
 
     # The framework's list keeps another vendor's disks: the framework stays
     # and only the DSM's disks are rebuilt; one of them is the multipath
