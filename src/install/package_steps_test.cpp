@@ -257,5 +257,39 @@ TEST(InstallSteps, OemCopiesAreFoundByContentAndRemovedWithTheirTwins) {
   EXPECT_EQ(bench.Output(), "");
 }
 
+TEST(InstallDeviceActions, LongHardwareIdListsAreReadAndStoredWhole) {
+  const Strings list = {"VELLORANQX-T40512_______"};
+  Json ids = {"SCSI\\DiskVELLORANQX-T40512_______0001"};
+  for (int i = 0; i < 12; ++i)
+    ids.push_back("SCSI\\Alias" + std::to_string(i) + std::string(90, 'x'));
+  ids.push_back("GenDisk");
+  SimBench bench(Json{{"devices", {Device("D\\1", kDisk, "SCSI", ids)}}});
+  uint32_t reboot = 0;
+  ASSERT_EQ(ForEachClassDevice(bench.In(), kDisk, MarkDiskForMultiPath, &list, &reboot), 0u);
+  const platform::sim::SimDevice& disk = bench.World().devices.Devices()[0];
+  ASSERT_EQ(disk.hardwareIds->size(), ids.size());
+  EXPECT_EQ(disk.hardwareIds->back(), "MPIODisk");
+  EXPECT_EQ((*disk.hardwareIds)[12], ids[12].get<std::string>());
+  EXPECT_EQ(disk.configFlags, 0x20u);
+}
+
+TEST(InstallSteps, AHardwareIdTooLongForTheDeviceIsRefusedBeforeAnyDeviceIsMade) {
+  const std::string inf =
+      "[Version]\nSignature=\"$Windows NT$\"\nClassGuid={4D36E97D-E325-11CE-BFC1-08002BE10318}\n";
+  SimBench bench(Json{{"files", {{"C:\\p\\d.inf", {{"text", inf}}}}}});
+  uint32_t reboot = 0;
+  EXPECT_EQ(
+      InstallRootDevice(bench.In(), "C:\\p\\d.inf", "ROOT\\" + std::string(1020, 'x'), &reboot),
+      87u);
+  EXPECT_EQ(bench.Output(), "Failure. The parameter is incorrect.\r\n\n");
+  EXPECT_TRUE(bench.World().devices.Devices().empty());
+  // One that fits is created and registered; the INF has no model for it.
+  EXPECT_EQ(
+      InstallRootDevice(bench.In(), "C:\\p\\d.inf", "ROOT\\" + std::string(1019, 'x'), &reboot),
+      platform::setup_error::kNoDriverSelected);
+  ASSERT_EQ(bench.World().devices.Devices().size(), 1u);
+  EXPECT_EQ(bench.World().devices.Devices()[0].instance, "ROOT\\MPIO\\0000");
+}
+
 }  // namespace
 }  // namespace install
