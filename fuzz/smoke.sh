@@ -9,7 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
 build=build/fuzz
-targets=(fuzz_dispatch fuzz_shell fuzz_machine_file fuzz_wmi_values fuzz_device_answers)
+targets=(fuzz_dispatch fuzz_shell fuzz_machine_file fuzz_wmi_values fuzz_device_answers fuzz_inf)
 
 echo "=== fuzz: configure and build"
 CC=clang CXX=clang++ cmake -B "$build" -DTOLLARD_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -25,6 +25,8 @@ for target in "${targets[@]}"; do
   # deep overflowed the stack while short inputs found nothing.
   options=()
   [ "$target" = fuzz_machine_file ] && options=(-max_len=1048576)
+  # INF files are text of any length: long lines and continued ones.
+  [ "$target" = fuzz_inf ] && options=(-max_len=1048576)
   "$build/fuzz/$target" "${options[@]}" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=20 \
       -artifact_prefix="$build/crashes/$target/" -print_final_stats=1 \
       "$build/corpus/$target" "fuzz/corpus/$target" >"$build/$target.log" 2>&1 &

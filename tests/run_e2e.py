@@ -2,8 +2,8 @@
 """End-to-end runner for tollard: runs the built program on fixture machines
 and compares its output byte for byte.
 
-Usage: run_e2e.py [--tollard PATH] [--work DIR] [--wine] [--wine-template DIR]
-                  [-k PATTERN] [CASE_FILE_OR_DIR ...]
+Usage: run_e2e.py [--tollard PATH] [--install PATH] [--work DIR] [--wine]
+                  [--wine-template DIR] [-k PATTERN] [CASE_FILE_OR_DIR ...]
 
 Without paths it runs every tests/e2e/*.case. With --wine the program is a
 Windows build run as `wine PATH`; outputs are compared with CR LF folded to
@@ -23,9 +23,13 @@ starting with '#' are ignored; trailing blanks are an error everywhere
           | none          no TOLLARD_MACHINE (default); under Wine this is
                           the real win32 backend: only for commands that
                           never call a WMI method
+  program = install       the program the case runs: tollard (default) or
+                          install; an install case's run directory also
+                          gets a copy of tests/package as package/
   args = policies "two words"   the command line after the program name,
                           split like a POSIX shell does (quotes, backslash);
-                          several args lines run the case once for each
+                          several args lines run the case once for each;
+                          {dir} is the run's directory
   env = NAME=value        extra environment ({dir} = the run's directory)
   unset = NAME            removes a variable from the environment
   status = 0              expected exit status (default 0)
@@ -78,10 +82,13 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 FIXTURES = HERE / "fixtures"
+PACKAGE = HERE / "package"
+PROGRAMS = ("tollard", "install")
 TEXTS = HERE / "e2e" / "texts"
 RUN_TIMEOUT = 60
 MACHINE_KINDS = ("demo", "missing", "none")
-KEYS = ("machine", "args", "env", "unset", "status", "mark", "exists", "absent", "stdin delay")
+KEYS = ("machine", "program", "args", "env", "unset", "status", "mark", "exists", "absent",
+        "stdin delay")
 MARKS = ("skip-wine", "skip-native")
 
 
@@ -99,6 +106,7 @@ class Case:
     line: int
     name: str
     machine: str = "none"
+    program: str = "tollard"
     args: list = field(default_factory=list)
     env: dict = field(default_factory=dict)
     unset: list = field(default_factory=list)
@@ -169,6 +177,10 @@ def apply_setting(case, key, value, lineno):
         if value not in MACHINE_KINDS and not (FIXTURES / value).is_file():
             raise CaseError(lineno, f"no fixture {value}")
         case.machine = value
+    elif key == "program":
+        if value not in PROGRAMS:
+            raise CaseError(lineno, f"unknown program {value}")
+        case.program = value
     elif key == "args":
         try:
             case.args.append(shlex.split(value))
@@ -301,8 +313,8 @@ def parse_case_file(path):
 class NativeRunner:
     """Runs the program directly."""
 
-    def __init__(self, program):
-        self.program = program
+    def __init__(self, programs):
+        self.programs = programs
 
     def host_path(self, path):
         return str(path)
@@ -315,8 +327,8 @@ class NativeRunner:
         env["LC_ALL"] = "C.UTF-8"
         return env
 
-    def run(self, args, env, stdin, cwd, delay_ms=0):
-        return run_process([self.program] + args, env, cwd, stdin, delay_ms)
+    def run(self, program, args, env, stdin, cwd, delay_ms=0):
+        return run_process([self.programs[program]] + args, env, cwd, stdin, delay_ms)
 
     def close(self):
         pass
@@ -327,8 +339,8 @@ class WineRunner:
     prefix for the whole invocation (the sim's state lives in the machine
     files, so runs share nothing through the prefix)."""
 
-    def __init__(self, program, template, prefix):
-        self.program = program
+    def __init__(self, programs, template, prefix):
+        self.programs = programs
         script = (f". {shlex.quote(str(HERE / 'wine_env.sh'))} && "
                   f"wine_env_fresh_prefix {shlex.quote(str(template))} "
                   f"{shlex.quote(str(prefix))} && env -0")
@@ -346,8 +358,8 @@ class WineRunner:
         env["XDG_STATE_HOME"] = str(run_dir / "state")
         return env
 
-    def run(self, args, env, stdin, cwd, delay_ms=0):
-        cmd = ["timeout", "-k", "5", str(RUN_TIMEOUT), "wine", self.program] + args
+    def run(self, program, args, env, stdin, cwd, delay_ms=0):
+        cmd = ["timeout", "-k", "5", str(RUN_TIMEOUT), "wine", self.programs[program]] + args
         status, stdout, stderr = run_process(cmd, env, cwd, stdin, delay_ms)
         if status is not None:
             status = None if status == 124 else status % 256
@@ -406,6 +418,8 @@ class Run:
         (self.dir / "home").mkdir(parents=True)
         (self.dir / "state").mkdir()
         env = self.runner.base_env(self.dir)
+        if self.case.program == "install":
+            shutil.copytree(PACKAGE, self.dir / "package")
         kind = self.case.machine
         if kind not in MACHINE_KINDS:
             self.machine_file = self.dir / kind
@@ -481,7 +495,11 @@ class Run:
     def execute(self):
         env = self.prepare()
         stdin = self.case.blocks.get("stdin", b"")
-        status, out, err = self.runner.run(self.args, env, stdin, self.dir,
+        if self.runner.programs.get(self.case.program) is None:
+            self.problems.append(f"no {self.case.program} program given")
+            return False
+        args = [self.expand(a) for a in self.args]
+        status, out, err = self.runner.run(self.case.program, args, env, stdin, self.dir,
                                            self.case.stdin_delay)
         if status is None:
             self.problems.append(f"no end within {RUN_TIMEOUT} s")
@@ -538,6 +556,7 @@ def hold_work_dir(work):
 def main():
     ap = argparse.ArgumentParser(description="tollard end-to-end cases")
     ap.add_argument("--tollard", default=str(HERE.parent / "build/default/tollard"))
+    ap.add_argument("--install", help="the install program (default: beside tollard)")
     ap.add_argument("--work", default=str(HERE.parent / "build/e2e-work"))
     ap.add_argument("--wine", action="store_true", help="run the Windows build under Wine")
     ap.add_argument("--wine-template", help="template prefix (default WORK/wine-template)")
@@ -548,6 +567,10 @@ def main():
     program = str(Path(options.tollard).resolve())
     if not os.access(program, os.R_OK):
         sys.exit(f"no program at {program}")
+    installer = Path(options.install) if options.install else \
+        Path(program).with_name("install" + Path(program).suffix)
+    programs = {"tollard": program,
+                "install": str(installer.resolve()) if installer.exists() else None}
     work = Path(options.work).resolve()
     work.mkdir(parents=True, exist_ok=True)
     lock = hold_work_dir(work)
@@ -556,9 +579,9 @@ def main():
         print(line)
     if options.wine:
         template = Path(options.wine_template or work / "wine-template").resolve()
-        runner = WineRunner(program, template, work / "wine-prefix")
+        runner = WineRunner(programs, template, work / "wine-prefix")
     else:
-        runner = NativeRunner(program)
+        runner = NativeRunner(programs)
     shutil.rmtree(work / "runs", ignore_errors=True)
     passed, failed, skipped = 0, len(errors), 0
     try:

@@ -5,6 +5,11 @@
 # compared exactly. Never add a command that executes a WMI method: Wine
 # crashes on it.
 #
+# The installer's cases (program = install) use the install.exe beside
+# TOLLARD_EXE; those of e2e/wine_real/install_xp run on a prefix that
+# reports Windows XP. Never run an uninstall that reaches the DelReg of the
+# DSM's INF: Wine corrupts the multi-string value.
+#
 # Usage: wine_real.sh TOLLARD_EXE WORKDIR [TEMPLATE_PREFIX]
 set -euo pipefail
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then
@@ -56,4 +61,17 @@ if [ "$(cat "$work/registry/stored.txt")" != "$expected" ]; then
   cat "$work/registry/stored.txt" >&2
   status=1
 fi
+# The installer on a prefix reporting Windows XP (major version 5).
+xp=$work/wine-template-xp
+seed_xp() {
+  wine_env_template "$template" && rm -rf "$xp" && cp -a "$template" "$xp" &&
+    wine_env_export "$xp" && cd / &&
+    wine reg add 'HKCU\Software\Wine' /v Version /d winxp /f && wineserver -w
+}
+if ! (seed_xp) >/dev/null 2>&1; then
+  echo "FAIL wine_real.sh: could not make the XP prefix $xp" >&2
+  exit 1
+fi
+python3 "$here/run_e2e.py" --wine --tollard "$1" --work "$work/xp" --wine-template "$xp" \
+  "$here/e2e/wine_real/install_xp" || status=1
 exit $status

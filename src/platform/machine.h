@@ -4,6 +4,8 @@
 
 #include "platform/device_io.h"
 #include "platform/registry.h"
+#include "platform/setup.h"
+#include "platform/system.h"
 #include "platform/wmi.h"
 
 namespace platform {
@@ -18,6 +20,10 @@ class Machine {
   virtual Registry& Reg();
   /// The devices (disks, SCSI ports) of this machine.
   virtual DeviceIo& Devices();
+  /// The device-installation services (SetupAPI, newdev) of this machine.
+  virtual DeviceSetup& Setup();
+  /// Version, message texts, environment and files of this machine.
+  virtual System& Sys();
   /// Each command is one transaction on the machine: a backend that other
   /// processes share (the simulated machine's file) is taken when it is
   /// opened and held until Release, so that what a command prints is what

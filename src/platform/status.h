@@ -56,6 +56,7 @@ constexpr Win32Error kPathNotFound = 3;
 constexpr Win32Error kAccessDenied = 5;
 constexpr Win32Error kInvalidHandle = 6;
 constexpr Win32Error kNotEnoughMemory = 8;
+constexpr Win32Error kInvalidData = 13;
 constexpr Win32Error kNotSupported = 50;
 constexpr Win32Error kInvalidParameter = 87;
 constexpr Win32Error kInsufficientBuffer = 122;

@@ -12,6 +12,7 @@
 #include "platform/sim/remote_machines.h"
 #include "platform/sim/san/san.h"
 #include "platform/sim/scsi/disks.h"
+#include "platform/sim/setup/setup_world.h"
 #include "platform/sim/wmi/sim_wmi.h"
 #include "platform/sim/wmi/wmi_data.h"
 
@@ -34,6 +35,8 @@ class SimMachine : public Machine {
   wmi::Runtime& Wmi() override { return *runtime_; }
   DeviceIo& Devices() override { return *devices_; }
   Registry& Reg() override { return *registry_; }
+  DeviceSetup& Setup() override { return *setup_->setup; }
+  System& Sys() override { return *setup_->system; }
 
   int Release() override {
     if (!lock_.Held()) return 0;
@@ -87,9 +90,11 @@ class SimMachine : public Machine {
     std::shared_ptr<SanModel> model;
     std::unique_ptr<DeviceIo> devices;
     std::unique_ptr<Registry> registry;
+    std::unique_ptr<SimSetup> setup;
     if (!CheckMachineSections(document, &problem) ||
         !world_->faults->Load(Section(document, "faults"), &problem) ||
         !(registry = MakeRegistry(state_, world_->faults, &problem)) ||
+        !(setup = MakeSimSetup(state_, *registry, world_->faults, &problem)) ||
         !InstallSan(state_, root, &problem, &model) ||
         !(devices = MakeDisks(state_, model, world_->faults, &problem)) ||
         !LoadWmiData(Section(document, "wmi"), repository_, &problem) ||
@@ -100,6 +105,7 @@ class SimMachine : public Machine {
     if (!runtime_) runtime_ = MakeRuntime(world_);
     devices_ = std::move(devices);
     registry_ = std::move(registry);
+    setup_ = std::move(setup);
     return true;
   }
 
@@ -110,6 +116,7 @@ class SimMachine : public Machine {
   std::unique_ptr<wmi::Runtime> runtime_;
   std::unique_ptr<DeviceIo> devices_;
   std::unique_ptr<Registry> registry_;
+  std::unique_ptr<SimSetup> setup_;  // after registry_: it refers to it
 };
 
 // $XDG_STATE_HOME/tollard, else ~/.local/state/tollard.

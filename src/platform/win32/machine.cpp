@@ -4,6 +4,7 @@
 #include "platform/win32/com_wmi.h"
 #include "platform/win32/devices.h"
 #include "platform/win32/registry.h"
+#include "platform/win32/setup_api.h"
 #include "platform/win32/win32_machine.h"
 
 namespace platform::win32 {
@@ -47,6 +48,8 @@ class Win32Machine final : public Machine {
   wmi::Runtime& Wmi() override { return runtime_; }
   Registry& Reg() override { return RealRegistry(); }
   DeviceIo& Devices() override { return RealDevices(); }
+  DeviceSetup& Setup() override { return RealDeviceSetup(); }
+  System& Sys() override { return RealSystem(); }
 
  private:
   ComRuntime runtime_;

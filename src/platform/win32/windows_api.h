@@ -10,6 +10,8 @@
 #include <rpcdce.h>
 #include <winioctl.h>
 #include <ntddscsi.h>
+#include <setupapi.h>
+#include <newdev.h>
 // wingdi.h maps GetObject to GetObjectA/W; IWbemServices::GetObject must
 // keep its own name.
 #ifdef GetObject

@@ -9,33 +9,22 @@ namespace {
 
 // The calls the simulated machine can make fail. A name outside this list
 // would never fire, and a test built on it would prove nothing.
-constexpr std::string_view kCalls[] = {"CoInitializeEx",
-                                       "CoInitializeSecurity",
-                                       "CoCreateInstance",
-                                       "ConnectServer",
-                                       "CoSetProxyBlanket",
-                                       "QueryBlanket",
-                                       "CreateInstanceEnum",
-                                       "Next",
-                                       "GetObject",
-                                       "GetMethod",
-                                       "SpawnInstance",
-                                       "Put",
-                                       "Get",
-                                       "GetNames",
-                                       "GetPropertyQualifierSet",
-                                       "GetQualifier",
-                                       "InheritsFrom",
-                                       "ExecMethod",
-                                       "ExecNotificationQueryAsync",
-                                       "CreateObjectStub",
-                                       "RegOpenKeyExA",
-                                       "RegQueryValueExA",
-                                       "RegSetValueExA",
-                                       "CreateFileA",
-                                       "DeviceIoControl",
-                                       "QueryDosDeviceA",
-                                       "CheckCondition"};
+constexpr std::string_view kCalls[] = {
+    "CoInitializeEx", "CoInitializeSecurity", "CoCreateInstance", "ConnectServer",
+    "CoSetProxyBlanket", "QueryBlanket", "CreateInstanceEnum", "Next", "GetObject",
+    "GetMethod", "SpawnInstance", "Put", "Get", "GetNames", "GetPropertyQualifierSet",
+    "GetQualifier", "InheritsFrom", "ExecMethod", "ExecNotificationQueryAsync",
+    "CreateObjectStub", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA",
+    "CreateFileA", "DeviceIoControl", "QueryDosDeviceA", "CheckCondition",
+    // Device installation and the system services of the installer.
+    "GetVersionExA", "FindFirstFileA", "DeleteFileA", "SetCurrentDirectoryA",
+    "SetupDiGetINFClassA", "SetupDiGetClassDevsA", "SetupDiCreateDeviceInfoList",
+    "SetupDiEnumDeviceInfo", "SetupDiCreateDeviceInfoA", "SetupDiGetDeviceRegistryPropertyA",
+    "SetupDiSetDeviceRegistryPropertyA", "SetupDiSetClassInstallParamsA",
+    "SetupDiCallClassInstaller", "SetupDiGetDeviceInstallParamsA",
+    "UpdateDriverForPlugAndPlayDevicesA", "SetupOpenInfFileA", "SetupGetLineTextA",
+    "SetupInitDefaultQueueCallbackEx", "SetupInstallFromInfSectionA",
+    "SetupInstallServicesFromInfSectionA", "SetupCopyOEMInfA", "SetupUninstallOEMInfA"};
 
 bool KnownCall(std::string_view call) {
   for (std::string_view known : kCalls) {

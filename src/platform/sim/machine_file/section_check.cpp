@@ -53,7 +53,9 @@ bool CheckKnownKeys(const nlohmann::ordered_json& object, const DocPlace& place,
 
 bool CheckMachineSections(const nlohmann::ordered_json& document, std::string* error) {
   return CheckKnownKeys(document, DocPlace(""),
-                        {"san", "wmi", "registry", "disks", "faults", "remote"}, error);
+                        {"san", "wmi", "registry", "disks", "faults", "remote", "system", "files",
+                         "devices"},
+                        error);
 }
 
 }  // namespace platform::sim

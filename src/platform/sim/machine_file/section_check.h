@@ -44,7 +44,8 @@ bool CheckKnownKeys(const nlohmann::ordered_json& object, const DocPlace& place,
                     std::initializer_list<std::string_view> known, std::string* error);
 
 /// Refuses top-level members other than the sections a machine file has
-/// (san, wmi, registry, disks, faults, remote).
+/// (san, wmi, registry, disks, faults, remote, and the installer's system,
+/// files and devices).
 bool CheckMachineSections(const nlohmann::ordered_json& document, std::string* error);
 
 }  // namespace platform::sim

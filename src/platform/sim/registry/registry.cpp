@@ -326,10 +326,80 @@ class SimKey : public RegistryKey {
   std::shared_ptr<Faults> faults_;
 };
 
-class SimRegistry : public Registry {
+// True when `path` is `key` or lies below it.
+bool Within(std::string_view path, std::string_view key) {
+  return SameName(path, key) || (path.size() > key.size() && path[key.size()] == '\\' &&
+                                 SameName(path.substr(0, key.size()), key));
+}
+
+bool EraseValue(Json& document, const std::string& path, const std::string& name) {
+  if (!document.is_object() || !document.contains("registry")) return false;
+  Json* key = FindMember(document["registry"], path, true);
+  if (key == nullptr || !key->is_object()) return false;
+  for (auto it = key->begin(); it != key->end(); ++it) {
+    if (SameName(it.key(), name)) {
+      key->erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool EraseKey(Json& document, const std::string& path) {
+  if (!document.is_object() || !document.contains("registry")) return false;
+  Json& section = document["registry"];
+  for (auto it = section.begin(); it != section.end();) {
+    std::string_view member;
+    if (KeyPath(it.key(), &member) && Within(member, path)) {
+      it = section.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return true;
+}
+
+bool AddKey(Json& document, const std::string& path) {
+  if (!document.is_object()) return false;
+  Json& section = document["registry"];
+  if (section.is_null()) section = Json::object();
+  if (!section.is_object()) return false;
+  if (FindMember(section, path, true) == nullptr)
+    section[std::string(kRoot) + path] = Json::object();
+  return true;
+}
+
+class SimRegistry : public Registry, public RegistryEditor {
  public:
   SimRegistry(std::shared_ptr<Hive> hive, MachineState& state, std::shared_ptr<Faults> faults)
       : hive_(std::move(hive)), state_(state), faults_(std::move(faults)) {}
+
+  void CreateKey(std::string_view path) override {
+    if (hive_->Find(path) != nullptr) return;
+    hive_->keys.push_back(Key{std::string(path), {}});
+    state_.Change([p = std::string(path)](Json& document) { return AddKey(document, p); });
+  }
+
+  Win32Error DeleteValue(std::string_view path, std::string_view name) override {
+    Key* key = hive_->Find(path);
+    if (key == nullptr) return win32_error::kFileNotFound;
+    for (auto it = key->values.begin(); it != key->values.end(); ++it) {
+      if (!SameName(it->name, name)) continue;
+      key->values.erase(it);
+      state_.Change([p = std::string(path), n = std::string(name)](Json& document) {
+        return EraseValue(document, p, n);
+      });
+      return win32_error::kSuccess;
+    }
+    return win32_error::kFileNotFound;
+  }
+
+  Win32Error DeleteKey(std::string_view path) override {
+    if (!hive_->Exists(path)) return win32_error::kFileNotFound;
+    std::erase_if(hive_->keys, [&](const Key& k) { return Within(k.path, path); });
+    state_.Change([p = std::string(path)](Json& document) { return EraseKey(document, p); });
+    return win32_error::kSuccess;
+  }
 
   Win32Error OpenKey(RegistryRoot, std::string_view path, RegistryAccess access,
                      std::unique_ptr<RegistryKey>* key) override {
@@ -398,6 +468,8 @@ bool ParseKey(const std::string& name, const Json& values, Hive* hive, std::stri
 }
 
 }  // namespace
+
+RegistryEditor* EditorOf(Registry& registry) { return dynamic_cast<RegistryEditor*>(&registry); }
 
 std::unique_ptr<Registry> MakeRegistry(MachineState& state, std::shared_ptr<Faults> faults,
                                        std::string* error) {

@@ -26,6 +26,23 @@ bool ParseRegistryValue(const nlohmann::ordered_json& entry, uint32_t* type,
 /// the raw "hex" form otherwise; ParseRegistryValue reads it back unchanged.
 nlohmann::ordered_json RegistryValueJson(uint32_t type, const std::vector<uint8_t>& data);
 
+/// Key creation and removal, which driver installation needs beyond the
+/// seam's calls. Paths are below HKLM; changes are written back like the
+/// seam's.
+class RegistryEditor {
+ public:
+  virtual ~RegistryEditor() = default;
+  /// Creates the key (and so its parents) when missing.
+  virtual void CreateKey(std::string_view path) = 0;
+  /// Removes one value: kFileNotFound when the key or the value is missing.
+  virtual Win32Error DeleteValue(std::string_view path, std::string_view name) = 0;
+  /// Removes a key with its values and subkeys: kFileNotFound when missing.
+  virtual Win32Error DeleteKey(std::string_view path) = 0;
+};
+
+/// The editor of a registry made by MakeRegistry; null for any other.
+RegistryEditor* EditorOf(Registry& registry);
+
 /// The registry of `state`'s document, checking `faults` on every call
 /// (RegOpenKeyExA with target "HKLM\<path>", RegQueryValueExA and
 /// RegSetValueExA with the value name as target). Null with `error` set to
