@@ -34,9 +34,11 @@ int RunListen(platform::Output& out, std::FILE* in) {
   // Nobody else may wait for the machine while we wait for a key.
   const bool released = machine.Release() == 0;
   WaitForKey(in);
-  const bool taken = machine.Acquire() == 0;
   services->CancelAsyncCall(stub);
   sink->Stop();
+  // Taken back only once no event can arrive: events are read on the
+  // machine's own thread, which must not see the machine reloaded under it.
+  const bool taken = machine.Acquire() == 0;
   return released && taken ? 0 : 1;
 }
 
