@@ -25,6 +25,7 @@
 #include "platform/output.h"
 #include "platform/wmi.h"
 #include "wmi_objects.h"
+#include "wmilist/dsm_printers.h"
 #include "wmilist/format_value.h"
 #include "wmilist/listing_engine.h"
 #include "wmilist/mpiolist.h"
@@ -214,6 +215,10 @@ void RunCommands(const Arguments& args) {
   dsm::SetPathRole(out, args.pathId, false);
   dsm::SetPathWeight(out, args.pathId, args.weight);
   dsm::ClearCounters(out);
+  for (const char* word : {"ORNDSM_CONFIGINFO", "ORNDSM_PERFINFO", "DSM_QueryLBPolicy",
+                           "DSM_QueryLBPolicy_V2", "DSM_QueryUniqueId"}) {
+    FUZZ_CHECK(wmilist::PrintDsmInstances(word, out) == 0);
+  }
 }
 
 }  // namespace
@@ -242,6 +247,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   classes[L"ORNDSM_QueryLBPolicy"] = MakeClass(in, builder, Role::kPolicyInstance);
   classes[L"ORNDSM_PERFINFO"] = MakeClass(in, builder, Role::kPerfInstance);
   classes[L"MPIO_GET_DESCRIPTOR"] = MakeClass(in, builder, Role::kDescriptorInstance);
+  classes[L"ORNDSM_CONFIGINFO"] = MakeClass(in, builder, Role::kConfig);
+  classes[L"DSM_QueryLBPolicy"] = MakeClass(in, builder, Role::kPolicyInstance);
+  classes[L"DSM_QueryLBPolicy_V2"] = MakeClass(in, builder, Role::kPolicyInstance);
+  classes[L"Dsm_QueryUniqueId"] = MakeClass(in, builder, Role::kUniqueId);
   classes[L"ORNDSM_WMI_METHODS"] = MakeClass(in, builder, Role::kMethods);
   classes[L"DSM_LB_Operations"] = MakeClass(in, builder, Role::kMethods);
 

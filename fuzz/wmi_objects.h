@@ -43,7 +43,9 @@ enum class Role {
   kDescriptorInstance,
   kDescriptor,
   kAddress,
-  kMethods
+  kMethods,
+  kConfig,
+  kUniqueId
 };
 
 struct PropertyShape {
@@ -57,22 +59,29 @@ inline std::vector<PropertyShape> ShapesOf(Role role) {
     case Role::kPolicyInstance:
       return {{L"InstanceName", Kind::kText}, {L"LoadBalancePolicy", Kind::kObject, Role::kPolicy}};
     case Role::kPolicy:
-      return {{L"Version", Kind::kInt},
-              {L"LoadBalancePolicy", Kind::kInt},
-              {L"DSMPathCount", Kind::kInt},
-              {L"FailBack", Kind::kInt},
-              {L"DSM_Paths", Kind::kObjectArray, Role::kPath}};
+      return {{L"Version", Kind::kInt},      {L"LoadBalancePolicy", Kind::kInt},
+              {L"DSMPathCount", Kind::kInt}, {L"FailBack", Kind::kInt},
+              {L"Reserved", Kind::kInt},     {L"DSM_Paths", Kind::kObjectArray, Role::kPath}};
     case Role::kPath:
-      return {{L"DsmPathId", Kind::kNumberText},
-              {L"PathWeight", Kind::kInt},
-              {L"PrimaryPath", Kind::kInt},
-              {L"Reserved", Kind::kNumberText}};
+      return {{L"DsmPathId", Kind::kNumberText}, {L"PathWeight", Kind::kInt},
+              {L"PrimaryPath", Kind::kInt},      {L"Reserved", Kind::kNumberText},
+              {L"OptimizedPath", Kind::kInt},    {L"FailedPath", Kind::kInt},
+              {L"SymmetricLUA", Kind::kInt},     {L"TargetPortGroup_Identifier", Kind::kInt}};
     case Role::kPerfInstance:
       return {{L"InstanceName", Kind::kText}, {L"PerfInfo", Kind::kObjectArray, Role::kPerf}};
     case Role::kPerf:
-      return {{L"BytesRead", Kind::kNumberText}, {L"BytesWritten", Kind::kNumberText},
-              {L"NumberReads", Kind::kInt},      {L"NumberWrites", Kind::kInt},
-              {L"pendingIOs", Kind::kInt},       {L"Identifier", Kind::kBytes}};
+      return {{L"BytesRead", Kind::kNumberText},
+              {L"BytesWritten", Kind::kNumberText},
+              {L"NumberReads", Kind::kInt},
+              {L"NumberWrites", Kind::kInt},
+              {L"pendingIOs", Kind::kInt},
+              {L"Identifier", Kind::kBytes},
+              {L"PathId", Kind::kNumberText},
+              {L"PortNumber", Kind::kInt},
+              {L"Lun", Kind::kInt},
+              {L"Page83", Kind::kBytes},
+              {L"LMEI", Kind::kBytes},
+              {L"vendorid", Kind::kBytes}};
     case Role::kDescriptorInstance:
       return {{L"InstanceName", Kind::kText},
               {L"PdoInformation", Kind::kObjectArray, Role::kDescriptor}};
@@ -86,6 +95,12 @@ inline std::vector<PropertyShape> ShapesOf(Role role) {
               {L"Lun", Kind::kInt}};
     case Role::kMethods:
       return {{L"InstanceName", Kind::kText}};
+    case Role::kConfig:
+      return {{L"InstanceName", Kind::kText},  {L"NumberFOGroups", Kind::kInt},
+              {L"NumberMPGroups", Kind::kInt}, {L"LoadBalancePolicy", Kind::kBytes},
+              {L"FailBack", Kind::kBytes},     {L"ReservationList", Kind::kBytes}};
+    case Role::kUniqueId:
+      return {{L"InstanceName", Kind::kText}, {L"DsmUniqueId", Kind::kNumberText}};
     case Role::kNone:
       break;
   }

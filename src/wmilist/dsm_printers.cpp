@@ -205,9 +205,13 @@ void Lines::ConfigArray(std::string_view label, const Value& array, uint32_t cou
   End();
 }
 
-// One past the highest index from 0 that an array holds.
+// One past the highest index from 0 that an array holds. An array that
+// starts beyond the placeholder limit backs nothing below it and so does
+// not raise the limit: a lower bound of 2,000,000,000 would otherwise ask
+// for two billion placeholders.
 uint32_t Extent(const Value& array) {
   if (!array.IsArray() || array.elements.empty()) return 0;
+  if (array.lower > static_cast<int64_t>(kMaxPlaceholderElements)) return 0;
   const int64_t end = int64_t{array.lower} + static_cast<int64_t>(array.elements.size());
   return static_cast<uint32_t>(std::clamp<int64_t>(end, 0, UINT32_MAX));
 }

@@ -1,5 +1,6 @@
 #include "wmilist/dsm_printers.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -110,6 +111,17 @@ TEST_F(DsmPrintersTest, ConfigInfoCountOfAllOnesIsBounded) {
     ++separators;
   }
   EXPECT_EQ(separators, kMaxPlaceholderElements - 1);
+}
+
+TEST_F(DsmPrintersTest, ConfigInfoArrayStartingFarOutDoesNotRaiseTheBound) {
+  Value far = U32s({1, 2});
+  far.lower = 2000000000;
+  Config(-1, far, U32s({2}), U32s({0}));
+  const std::string text = Run("ORNDSM_CONFIGINFO");
+  const size_t failBack = text.find("  FailBack: ");
+  const std::string line = text.substr(failBack, text.find('\n', failBack) - failBack);
+  EXPECT_EQ(static_cast<size_t>(std::count(line.begin(), line.end(), ',')),
+            kMaxPlaceholderElements - 1);
 }
 
 TEST_F(DsmPrintersTest, PerfInfoPrintsEveryRecordWithItsDumps) {
