@@ -25,6 +25,15 @@ platform::wmi::ServicesPtr& WmiServices();
 /// one failure message on `out`.
 int ConnectWmi(platform::Output& out);
 
+/// The step of the last ConnectWmi that failed ("CoInitializeEx",
+/// "CoInitializeSecurity", "CoCreateInstance", "ConnectServer",
+/// "CoSetProxyBlanket") and its status; an empty step when none failed.
+struct ConnectFailure {
+  std::string step;
+  HResult status = 0;
+};
+const ConnectFailure& LastConnectFailure();
+
 /// A shallow instance enumerator of `className` on WmiServices. A class
 /// whose enumeration is refused with WBEM_E_NOT_SUPPORTED (a driver's data
 /// block that has no instance) gives an empty enumerator and 0.

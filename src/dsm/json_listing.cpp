@@ -1,0 +1,230 @@
+#include "dsm/json_listing.h"
+
+#include <utility>
+
+#include "cli/words.h"
+#include "dsm/columns.h"
+#include "scsi/drives.h"
+
+namespace dsm {
+namespace {
+
+constexpr const char* kSchema = "tollard/1";
+
+const char* CommandOf(JsonRequest::Listing listing) {
+  switch (listing) {
+    case JsonRequest::Listing::kDevices:
+      return "devinfo";
+    case JsonRequest::Listing::kPaths:
+      return "pathinfo";
+    case JsonRequest::Listing::kIoStatus:
+      break;
+  }
+  return "iostatus";
+}
+
+JsonDocument NewDocument(std::string_view command) {
+  JsonDocument document = JsonDocument::object();
+  document["schema"] = kSchema;
+  document["command"] = command;
+  return document;
+}
+
+JsonDocument PathRecord(const WalkedPath& walked, const IoStatusJoin& drives) {
+  const DsmPathEntry& path = *walked.path;
+  const PathPerf& perf = *walked.perf;
+  JsonDocument record = JsonDocument::object();
+  record["device"] = walked.deviceNumber;
+  record["policy"] = walked.device->PolicyName;
+  record["serialNumber"] = *walked.serial;
+  record["pathId"] = JsonId(path.PathId);
+  record["weight"] = path.Weight;
+  record["primary"] = path.Primary;
+  record["scsiAddress"] = perf.ScsiAddressKey;
+  record["hbaWwpn"] = perf.HbaWwpn;
+  record["ctrlPortWwpn"] = perf.CtrlPortWwpn;
+  record["state"] = perf.State;
+  record["bytesRead"] = perf.BytesRead;
+  record["bytesWritten"] = perf.BytesWritten;
+  record["numberReads"] = perf.NumberReads;
+  record["numberWrites"] = perf.NumberWrites;
+  const int32_t drive = drives.DriveOfKey(perf.SerialNumber);
+  record["physicalDrive"] = drive < 0 ? JsonDocument() : JsonDocument(drive);
+  return record;
+}
+
+JsonDocument MissingRecord(const WalkedPath& walked) {
+  JsonDocument record = JsonDocument::object();
+  record["device"] = walked.deviceNumber;
+  record["serialNumber"] = *walked.serial;
+  record["pathId"] = JsonId(walked.path->PathId);
+  // The listing stops at this path: the device's later paths are not shown.
+  record["pathsNotListed"] =
+      static_cast<size_t>(walked.device->Paths.data() + walked.device->Paths.size() - walked.path);
+  return record;
+}
+
+JsonDocument FilterRecord(const JsonRequest& request) {
+  if (!request.filterKind) return JsonDocument();
+  JsonDocument filter = JsonDocument::object();
+  filter["kind"] = cli::EqualsIgnoreCase(*request.filterKind, "sn") ? "sn" : "hba";
+  filter["value"] = request.filterValue;
+  return filter;
+}
+
+// The physical drives of the machine, scanned afresh for each document.
+std::vector<scsi::DriveIdentity> ScanDrives(platform::Output& errors) {
+  std::vector<scsi::DriveIdentity> drives;
+  scsi::CollectDriveIdentities(drives, errors);
+  return drives;
+}
+
+int WriteFailure(platform::Output& out, std::string_view command, const ReadFailure& failure) {
+  WriteJson(out, FailureDocument(command, failure));
+  return 1;
+}
+
+int WriteListing(platform::Output& out, platform::Output& errors, const JsonRequest& request) {
+  const char* command = CommandOf(request.listing);
+  JsonDocument document = NewDocument(command);
+  if (request.listing == JsonRequest::Listing::kIoStatus) {
+    std::vector<PathPerf> perf;
+    std::vector<PathDescriptor> descriptors;
+    platform::HResult status = platform::status::kOk;
+    if (int r = LoadPathPerf(perf); r != 0) {
+      return WriteFailure(out, command, {"CreateInstanceEnum", "ORNDSM_PERFINFO", r});
+    }
+    if (LoadPathDescriptors(descriptors, &status) != 0) {
+      return WriteFailure(out, command, {"CreateInstanceEnum", "MPIO_GET_DESCRIPTOR", status});
+    }
+    document["iostatus"] = IoStatusRecords(perf, IoStatusJoin(descriptors, ScanDrives(errors)));
+    WriteJson(out, document);
+    return 0;
+  }
+  DsmLists lists;
+  if (auto failure = LoadListsOrFailure(lists)) return WriteFailure(out, command, *failure);
+  const PathIndex index(lists.descriptors, lists.perf);
+  if (request.listing == JsonRequest::Listing::kDevices) {
+    document["devices"] = DeviceRecords(lists.devices, index);
+  } else {
+    document["filter"] = FilterRecord(request);
+    const IoStatusJoin drives(lists.descriptors, ScanDrives(errors));
+    const PathFilter filter = MakePathFilter(request.filterKind, request.filterValue);
+    JsonDocument paths = PathDocument(lists, index, filter, drives);
+    document["paths"] = std::move(paths["paths"]);
+    document["pathsWithoutData"] = std::move(paths["pathsWithoutData"]);
+  }
+  WriteJson(out, document);
+  return 0;
+}
+
+}  // namespace
+
+std::variant<JsonRequest, std::string> ParseJsonWords(int count, const char* const* words) {
+  if (count < 2) return std::string(words[0]);
+  const std::string_view listing = words[1];
+  JsonRequest request;
+  if (cli::MatchCommandWord(listing, "devinfo")) {
+    if (count != 2) return std::string(listing);
+    request.listing = JsonRequest::Listing::kDevices;
+  } else if (cli::MatchCommandWord(listing, "pathinfo")) {
+    request.listing = JsonRequest::Listing::kPaths;
+    if (count == 4) {
+      if (!cli::EqualsIgnoreCase(words[2], "sn") && !cli::EqualsIgnoreCase(words[2], "hba")) {
+        return std::string(words[2]);
+      }
+      request.filterKind = words[2];
+      request.filterValue = words[3];
+    } else if (count != 2) {
+      return std::string(listing);
+    }
+  } else if (cli::MatchCommandWord(listing, "iostatus")) {
+    if (count != 2) return std::string(listing);
+    request.listing = JsonRequest::Listing::kIoStatus;
+  } else {
+    return std::string(listing);
+  }
+  return request;
+}
+
+std::string JsonId(uint64_t id) { return "0x" + PathIdText(id); }
+
+JsonDocument DeviceRecords(const std::vector<DsmDevice>& devices, const PathIndex& index) {
+  JsonDocument records = JsonDocument::array();
+  for (size_t number = 0; number < devices.size(); ++number) {
+    const DsmDevice& device = devices[number];
+    JsonDocument record = JsonDocument::object();
+    record["device"] = number;
+    record["serialNumber"] = DeviceSerialNumber(device, index);
+    record["policy"] = device.PolicyName;
+    record["failBack"] = DeviceFailBackText(device);
+    record["pathCount"] = device.Paths.size();
+    JsonDocument ids = JsonDocument::array();
+    for (const DsmPathEntry& path : device.Paths) ids.push_back(JsonId(path.PathId));
+    record["pathIds"] = std::move(ids);
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+JsonDocument PathDocument(const DsmLists& lists, const PathIndex& index, const PathFilter& filter,
+                          const IoStatusJoin& drives) {
+  JsonDocument paths = JsonDocument::array();
+  JsonDocument missing = JsonDocument::array();
+  WalkPaths(
+      lists, index, filter,
+      [&](const WalkedPath& walked) { paths.push_back(PathRecord(walked, drives)); },
+      [&](const WalkedPath& walked) { missing.push_back(MissingRecord(walked)); });
+  JsonDocument document = JsonDocument::object();
+  document["paths"] = std::move(paths);
+  document["pathsWithoutData"] = std::move(missing);
+  return document;
+}
+
+JsonDocument IoStatusRecords(const std::vector<PathPerf>& perf, const IoStatusJoin& join) {
+  JsonDocument records = JsonDocument::array();
+  for (const PathPerf& record : perf) {
+    JsonDocument row = JsonDocument::object();
+    row["pathId"] = JsonId(join.PathIdOfKey(record.ScsiAddressKey));
+    row["pendingIOs"] = record.PendingIOs;
+    // The table's counter: a 32-bit sum that wraps.
+    row["ioCounter"] = static_cast<uint32_t>(record.NumberReads + record.NumberWrites);
+    row["device"] = join.DriveOfKey(record.SerialNumber);
+    row["serialNumber"] = record.SerialNumber;
+    row["status"] = record.State;
+    records.push_back(std::move(row));
+  }
+  return records;
+}
+
+JsonDocument FailureDocument(std::string_view command, const ReadFailure& failure) {
+  JsonDocument error = JsonDocument::object();
+  error["step"] = failure.step;
+  if (!failure.className.empty()) error["class"] = failure.className;
+  error["status"] = static_cast<uint32_t>(failure.status);
+  error["statusHex"] = StatusHex(failure.status);
+  error["statusName"] = StatusNameOf(failure.status);
+  JsonDocument document = NewDocument(command);
+  document["error"] = std::move(error);
+  return document;
+}
+
+void WriteJson(platform::Output& out, const JsonDocument& document) {
+  out.Write(document.dump(2, ' ', false, JsonDocument::error_handler_t::replace));
+  out.Write("\n");
+}
+
+int RunJson(platform::Output& out, platform::Output& errors, int count, const char* const* words) {
+  auto parsed = ParseJsonWords(count, words);
+  if (auto* word = std::get_if<std::string>(&parsed)) {
+    out.Line("syntax error near " + *word);
+    return 1;
+  }
+  const auto& request = std::get<JsonRequest>(parsed);
+  if (auto failure = ConnectionFailure()) {
+    return WriteFailure(out, CommandOf(request.listing), *failure);
+  }
+  return WriteListing(out, errors, request);
+}
+
+}  // namespace dsm
