@@ -1,5 +1,8 @@
 #include "dsm/json_listing.h"
 
+#include <iomanip>
+#include <ostream>
+#include <streambuf>
 #include <utility>
 
 #include "cli/words.h"
@@ -23,8 +26,17 @@ const char* CommandOf(JsonRequest::Listing listing) {
   return "iostatus";
 }
 
+// An object with room for all its fields: the members of an ordered object
+// are copied, not moved, whenever it grows, and a copy of a member that
+// holds the paths is a copy of every path.
+JsonDocument NewObject(size_t fields) {
+  JsonDocument object = JsonDocument::object();
+  object.get_ref<JsonDocument::object_t&>().reserve(fields);
+  return object;
+}
+
 JsonDocument NewDocument(std::string_view command) {
-  JsonDocument document = JsonDocument::object();
+  JsonDocument document = NewObject(5);
   document["schema"] = kSchema;
   document["command"] = command;
   return document;
@@ -33,7 +45,7 @@ JsonDocument NewDocument(std::string_view command) {
 JsonDocument PathRecord(const WalkedPath& walked, const IoStatusJoin& drives) {
   const DsmPathEntry& path = *walked.path;
   const PathPerf& perf = *walked.perf;
-  JsonDocument record = JsonDocument::object();
+  JsonDocument record = NewObject(15);
   record["device"] = walked.deviceNumber;
   record["policy"] = walked.device->PolicyName;
   record["serialNumber"] = *walked.serial;
@@ -54,7 +66,7 @@ JsonDocument PathRecord(const WalkedPath& walked, const IoStatusJoin& drives) {
 }
 
 JsonDocument MissingRecord(const WalkedPath& walked) {
-  JsonDocument record = JsonDocument::object();
+  JsonDocument record = NewObject(4);
   record["device"] = walked.deviceNumber;
   record["serialNumber"] = *walked.serial;
   record["pathId"] = JsonId(walked.path->PathId);
@@ -64,11 +76,43 @@ JsonDocument MissingRecord(const WalkedPath& walked) {
   return record;
 }
 
+// Typed text as valid UTF-8, each byte that is not replaced by U+FFFD, so
+// the document can be written as it is built.
+std::string Utf8Text(const std::string& text) {
+  const JsonDocument value(text);
+  return JsonDocument::parse(value.dump(-1, ' ', false, JsonDocument::error_handler_t::replace))
+      .get<std::string>();
+}
+
+// Hands the written document to an Output in blocks: a listing of thousands
+// of paths is megabytes of text that need not be held whole.
+class OutputBuffer : public std::streambuf {
+ public:
+  explicit OutputBuffer(platform::Output& out) : out_(out) { setp(block_, block_ + sizeof block_); }
+  ~OutputBuffer() override { sync(); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    sync();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+  int sync() override {
+    out_.Write(std::string_view(pbase(), static_cast<size_t>(pptr() - pbase())));
+    setp(block_, block_ + sizeof block_);
+    return 0;
+  }
+
+ private:
+  platform::Output& out_;
+  char block_[1 << 16];
+};
+
 JsonDocument FilterRecord(const JsonRequest& request) {
   if (!request.filterKind) return JsonDocument();
-  JsonDocument filter = JsonDocument::object();
+  JsonDocument filter = NewObject(2);
   filter["kind"] = cli::EqualsIgnoreCase(*request.filterKind, "sn") ? "sn" : "hba";
-  filter["value"] = request.filterValue;
+  filter["value"] = Utf8Text(request.filterValue);
   return filter;
 }
 
@@ -108,7 +152,8 @@ int WriteListing(platform::Output& out, platform::Output& errors, const JsonRequ
     document["devices"] = DeviceRecords(lists.devices, index);
   } else {
     document["filter"] = FilterRecord(request);
-    const IoStatusJoin drives(lists.descriptors, ScanDrives(errors));
+    // Only the drives are looked up here: no descriptor index.
+    const IoStatusJoin drives({}, ScanDrives(errors));
     const PathFilter filter = MakePathFilter(request.filterKind, request.filterValue);
     JsonDocument paths = PathDocument(lists, index, filter, drives);
     document["paths"] = std::move(paths["paths"]);
@@ -153,7 +198,7 @@ JsonDocument DeviceRecords(const std::vector<DsmDevice>& devices, const PathInde
   JsonDocument records = JsonDocument::array();
   for (size_t number = 0; number < devices.size(); ++number) {
     const DsmDevice& device = devices[number];
-    JsonDocument record = JsonDocument::object();
+    JsonDocument record = NewObject(6);
     record["device"] = number;
     record["serialNumber"] = DeviceSerialNumber(device, index);
     record["policy"] = device.PolicyName;
@@ -175,7 +220,7 @@ JsonDocument PathDocument(const DsmLists& lists, const PathIndex& index, const P
       lists, index, filter,
       [&](const WalkedPath& walked) { paths.push_back(PathRecord(walked, drives)); },
       [&](const WalkedPath& walked) { missing.push_back(MissingRecord(walked)); });
-  JsonDocument document = JsonDocument::object();
+  JsonDocument document = NewObject(2);
   document["paths"] = std::move(paths);
   document["pathsWithoutData"] = std::move(missing);
   return document;
@@ -184,7 +229,7 @@ JsonDocument PathDocument(const DsmLists& lists, const PathIndex& index, const P
 JsonDocument IoStatusRecords(const std::vector<PathPerf>& perf, const IoStatusJoin& join) {
   JsonDocument records = JsonDocument::array();
   for (const PathPerf& record : perf) {
-    JsonDocument row = JsonDocument::object();
+    JsonDocument row = NewObject(6);
     row["pathId"] = JsonId(join.PathIdOfKey(record.ScsiAddressKey));
     row["pendingIOs"] = record.PendingIOs;
     // The table's counter: a 32-bit sum that wraps.
@@ -198,7 +243,7 @@ JsonDocument IoStatusRecords(const std::vector<PathPerf>& perf, const IoStatusJo
 }
 
 JsonDocument FailureDocument(std::string_view command, const ReadFailure& failure) {
-  JsonDocument error = JsonDocument::object();
+  JsonDocument error = NewObject(5);
   error["step"] = failure.step;
   if (!failure.className.empty()) error["class"] = failure.className;
   error["status"] = static_cast<uint32_t>(failure.status);
@@ -210,8 +255,9 @@ JsonDocument FailureDocument(std::string_view command, const ReadFailure& failur
 }
 
 void WriteJson(platform::Output& out, const JsonDocument& document) {
-  out.Write(document.dump(2, ' ', false, JsonDocument::error_handler_t::replace));
-  out.Write("\n");
+  OutputBuffer buffer(out);
+  std::ostream stream(&buffer);
+  stream << std::setw(2) << document << '\n';
 }
 
 int RunJson(platform::Output& out, platform::Output& errors, int count, const char* const* words) {
