@@ -133,6 +133,7 @@ int WriteFailure(platform::Output& out, std::string_view command, const ReadFail
 }
 
 int WriteListing(platform::Output& out, platform::Output& errors, const JsonRequest& request) {
+  const JsonArena arena;  // before the documents: it must outlive them
   const char* command = CommandOf(request.listing);
   JsonDocument document = NewDocument(command);
   if (request.listing == JsonRequest::Listing::kIoStatus) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -18,8 +19,43 @@
 
 namespace dsm {
 
+/// The allocator of documents: the process's default memory resource at the
+/// time of each call (see JsonArena). A document must not outlive a change
+/// of that resource.
+template <typename T>
+struct JsonAllocator {
+  using value_type = T;
+  JsonAllocator() = default;
+  template <typename U>
+  JsonAllocator(const JsonAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    return static_cast<T*>(std::pmr::get_default_resource()->allocate(n * sizeof(T), alignof(T)));
+  }
+  void deallocate(T* p, size_t n) noexcept {
+    std::pmr::get_default_resource()->deallocate(p, n * sizeof(T), alignof(T));
+  }
+  friend bool operator==(const JsonAllocator&, const JsonAllocator&) { return true; }
+};
+
 /// A document; members keep the order in which they were added.
-using JsonDocument = nlohmann::ordered_json;
+using JsonDocument = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
+                                          std::int64_t, std::uint64_t, double, JsonAllocator>;
+
+/// While it lives, the parts of documents are carved from large blocks and
+/// given back all at once: a listing of thousands of paths is hundreds of
+/// thousands of small parts. Documents built under it must be gone before
+/// it ends.
+class JsonArena {
+ public:
+  JsonArena() : previous_(std::pmr::set_default_resource(&arena_)) {}
+  ~JsonArena() { std::pmr::set_default_resource(previous_); }
+  JsonArena(const JsonArena&) = delete;
+  JsonArena& operator=(const JsonArena&) = delete;
+
+ private:
+  std::pmr::monotonic_buffer_resource arena_{1 << 20};
+  std::pmr::memory_resource* previous_;
+};
 
 /// The listing a `json` command asks for.
 struct JsonRequest {

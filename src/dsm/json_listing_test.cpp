@@ -389,3 +389,50 @@ TEST_F(JsonListingTest, WordsThatNameNoListingAreASyntaxError) {
 
 }  // namespace
 }  // namespace dsm
+
+namespace dsm {
+namespace {
+
+// Counts what is taken from it and given back.
+class CountingResource : public std::pmr::memory_resource {
+ public:
+  size_t live = 0;
+  size_t calls = 0;
+
+ private:
+  void* do_allocate(size_t bytes, size_t align) override {
+    live += bytes;
+    ++calls;
+    return std::pmr::new_delete_resource()->allocate(bytes, align);
+  }
+  void do_deallocate(void* p, size_t bytes, size_t align) override {
+    live -= bytes;
+    std::pmr::new_delete_resource()->deallocate(p, bytes, align);
+  }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+};
+
+TEST(JsonArenaTest, DocumentsUseTheDefaultResourceAndGiveBackWhatTheyTook) {
+  CountingResource counting;
+  std::pmr::memory_resource* before = std::pmr::set_default_resource(&counting);
+  {
+    JsonDocument document = JsonDocument::object();
+    document["paths"] = JsonDocument::array();
+    for (int i = 0; i < 100; ++i) document["paths"].push_back({{"pathId", JsonId(i)}});
+    EXPECT_GT(counting.calls, 100u);
+  }
+  EXPECT_EQ(counting.live, 0u);
+  {
+    const JsonArena arena;  // takes its blocks from the resource it replaces
+    EXPECT_NE(std::pmr::get_default_resource(), &counting);
+    JsonDocument document = {{"schema", "tollard/1"}};
+  }
+  EXPECT_EQ(std::pmr::get_default_resource(), &counting);
+  EXPECT_EQ(counting.live, 0u);
+  std::pmr::set_default_resource(before);
+}
+
+}  // namespace
+}  // namespace dsm
