@@ -25,13 +25,15 @@ platform::wmi::ServicesPtr& WmiServices();
 /// one failure message on `out`.
 int ConnectWmi(platform::Output& out);
 
-/// The step of the last ConnectWmi that failed ("CoInitializeEx",
-/// "CoInitializeSecurity", "CoCreateInstance", "ConnectServer",
-/// "CoSetProxyBlanket") and its status; an empty step when none failed.
+/// A failed step of ConnectWmi ("CoInitializeEx", "CoInitializeSecurity",
+/// "CoCreateInstance", "ConnectServer", "CoSetProxyBlanket") and its status.
 struct ConnectFailure {
   std::string step;
   HResult status = 0;
 };
+
+/// The failure of this process's last ConnectWmi; an empty step when it
+/// succeeded or none was made.
 const ConnectFailure& LastConnectFailure();
 
 /// A shallow instance enumerator of `className` on WmiServices. A class
