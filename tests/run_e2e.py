@@ -51,6 +51,13 @@ starting with '#' are ignored; trailing blanks are an error everywhere
   check /json/pointer absent
   exists = glob           a path relative to the run's directory exists
   absent = glob           ... or does not
+  json schema = tollard-1 stdout is one JSON document valid against
+                          docs/tollard-1.schema.json (any `json` command's
+                          stdout that starts with "{" is validated anyway)
+  stdout json /pointer = <JSON value>   stdout's document has this value
+  stdout json /pointer absent            ... or has nothing there
+                          (stdout is then compared exactly only if it also
+                          has a block)
 
 A block is the following lines that start with '|' or '@' ('#' comment
 lines may stand between them). '|text' stands
@@ -88,7 +95,10 @@ TEXTS = HERE / "e2e" / "texts"
 RUN_TIMEOUT = 60
 MACHINE_KINDS = ("demo", "missing", "none")
 KEYS = ("machine", "program", "args", "env", "unset", "status", "mark", "exists", "absent",
-        "stdin delay")
+        "stdin delay", "json schema")
+DOCS = HERE.parent / "docs"
+# Every answer of the json command is checked against this schema.
+JSON_SCHEMA = "tollard-1"
 MARKS = ("skip-wine", "skip-native")
 
 
@@ -118,6 +128,8 @@ class Case:
     checks: list = field(default_factory=list)
     exists: list = field(default_factory=list)
     absent: list = field(default_factory=list)
+    schema: str = ""
+    stdout_json: list = field(default_factory=list)
 
 
 def decode_block_line(text, lineno, line_end=True):
@@ -207,6 +219,10 @@ def apply_setting(case, key, value, lineno):
         case.marks.add(value)
     elif key in ("exists", "absent"):
         getattr(case, key).append(value)
+    elif key == "json schema":
+        if not (DOCS / f"{value}.schema.json").is_file():
+            raise CaseError(lineno, f"no schema docs/{value}.schema.json")
+        case.schema = value
 
 
 def parse_line(case, line, lineno):
@@ -218,6 +234,12 @@ def parse_line(case, line, lineno):
         return
     if line.startswith("check "):
         case.checks.append(parse_check(line[len("check "):], lineno))
+        return
+    if line.startswith("stdout json "):
+        check = parse_check(line[len("stdout json "):], lineno)
+        if check[0] == "unchanged":
+            raise CaseError(lineno, "stdout json needs '/ptr = JSON' or '/ptr absent'")
+        case.stdout_json.append(check)
         return
     key, sep, value = line.partition(" = ")
     if not sep or key not in KEYS:
@@ -443,7 +465,8 @@ class Run:
     def compare_stream(self, stream, actual):
         expected = self.case.blocks.get(stream)
         wanted = self.case.contains[stream]
-        if expected is None and not wanted:
+        checked = stream == "stdout" and self.case.stdout_json
+        if expected is None and not wanted and not checked:
             expected = b""
         if expected is not None:
             expected = self.expand(expected.decode("utf-8")).encode("utf-8")
@@ -484,6 +507,34 @@ class Run:
                 if check[0] != "absent":
                     self.problems.append(f"{check[1]} missing in the machine file")
 
+    def check_json(self, args, out):
+        """The schema and the values of a JSON answer on stdout."""
+        schema = self.case.schema
+        if not schema and not self.case.stdout_json:
+            if not (selects_json(args) and out.startswith(b"{")):
+                return
+            schema = JSON_SCHEMA
+        try:
+            document = json.loads(out)
+        except ValueError as e:
+            self.problems.append(f"stdout is not one JSON document: {e}")
+            return
+        if schema:
+            for problem in schema_problems(schema, document):
+                self.problems.append(f"stdout does not follow {schema}: {problem}")
+        for kind, pointer, *value in self.case.stdout_json:
+            try:
+                found = json_at(document, pointer)
+            except KeyError:
+                if kind != "absent":
+                    self.problems.append(f"stdout has no {pointer}")
+                continue
+            if kind == "absent":
+                self.problems.append(f"stdout {pointer} present: {json.dumps(found)}")
+            elif found != value[0]:
+                self.problems.append(f"stdout {pointer} = {json.dumps(found)}, expected "
+                                     f"{json.dumps(value[0])}")
+
     def check_paths(self):
         for pattern in self.case.exists:
             if not glob.glob(str(self.dir / pattern)):
@@ -509,9 +560,33 @@ class Run:
             self.problems.append(f"exit status {status}, expected {self.case.status}")
         self.compare_stream("stdout", out)
         self.compare_stream("stderr", err)
+        self.check_json(args, out)
         self.check_machine()
         self.check_paths()
         return not self.problems
+
+
+def selects_json(args):
+    """Whether the command line runs the json command (its word matches
+    from three characters on, in any letter case)."""
+    return bool(args) and 3 <= len(args[0]) <= 4 and "json".startswith(args[0].lower())
+
+
+_validators = {}
+
+
+def schema_problems(name, document):
+    """The messages of validating `document` against docs/<name>.schema.json."""
+    try:
+        import jsonschema
+    except ImportError:
+        return ["the python module jsonschema is missing (apt-get install python3-jsonschema)"]
+    if name not in _validators:
+        schema = json.loads((DOCS / f"{name}.schema.json").read_text(encoding="utf-8"))
+        jsonschema.Draft202012Validator.check_schema(schema)
+        _validators[name] = jsonschema.Draft202012Validator(schema)
+    return [f"{'/'.join(str(p) for p in e.absolute_path)}: {e.message}"
+            for e in _validators[name].iter_errors(document)]
 
 
 def collect(paths):

@@ -19,6 +19,7 @@ using Runner = int (*)(int count, const char** words, const CommandHandlers& h, 
 struct Command {
   std::string_view word;
   Runner run;
+  bool ownResult = false;  // reports its own failures; see ReportsOwnResult
 };
 
 int RunDevinfo(int count, const char** words, const CommandHandlers& h, Output& out) {
@@ -109,7 +110,17 @@ int RunMpiolist(int count, const char** words, const CommandHandlers& h, Output&
   return h.mpiolist(count, words, out);
 }
 
-constexpr std::array<Command, 13> kCommands = {{
+int RunJson(int count, const char** words, const CommandHandlers& h, Output& out) {
+  return h.json(count, words, out);
+}
+
+int RunHealth(int count, const char** words, const CommandHandlers& h, Output& out) {
+  return h.health(count, words, out);
+}
+
+// New words go at the end, and no word's first three characters may start
+// another word: a word that selects a command keeps selecting it.
+constexpr std::array<Command, 15> kCommands = {{
     {"devinfo", RunDevinfo},
     {"pathinfo", RunPathinfo},
     {"policies", RunPolicies},
@@ -123,7 +134,16 @@ constexpr std::array<Command, 13> kCommands = {{
     {"pgr", RunPgr},
     {"set", RunSet},
     {"mpiolist", RunMpiolist},
+    {"json", RunJson, true},
+    {"health", RunHealth, true},
 }};
+
+const Command* FindCommand(std::string_view typed) {
+  for (const Command& command : kCommands) {
+    if (MatchCommandWord(typed, command.word)) return &command;
+  }
+  return nullptr;
+}
 
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -205,10 +225,21 @@ int DispatchCommand(int count, const char** words, const CommandHandlers& handle
     PrintHelp(out);
     return 0;
   }
-  for (const Command& command : kCommands) {
-    if (MatchCommandWord(words[0], command.word)) return command.run(count, words, handlers, out);
+  if (const Command* command = FindCommand(words[0])) {
+    return command->run(count, words, handlers, out);
   }
   return ReportSyntaxError(words[0], out);
+}
+
+std::vector<std::string_view> CommandWords() {
+  std::vector<std::string_view> words;
+  for (const Command& command : kCommands) words.push_back(command.word);
+  return words;
+}
+
+bool ReportsOwnResult(std::string_view word) {
+  const Command* command = FindCommand(word);
+  return command != nullptr && command->ownResult;
 }
 
 CommandHandlers DefaultHandlers() {
@@ -236,6 +267,8 @@ CommandHandlers DefaultHandlers() {
   h.pgr = [](int, const char* const*, Output& out) { return NotAvailable("pgr", out); };
   h.set = [](int, const char* const*, Output& out) { return NotAvailable("set", out); };
   h.mpiolist = [](int, const char* const*, Output& out) { return NotAvailable("mpiolist", out); };
+  h.json = [](int, const char* const*, Output& out) { return NotAvailable("json", out); };
+  h.health = [](int, const char* const*, Output& out) { return NotAvailable("health", out); };
   return h;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/output.h"
 
@@ -41,6 +42,10 @@ struct CommandHandlers {
   AllWords pgr;             // pgr ...
   AllWords set;             // set ...
   AllWords mpiolist;        // mpiolist ..., class names replaced by numbers
+  /// json ... and health ...: they report their own results (see
+  /// ReportsOwnResult), so their results are exit statuses as they are.
+  AllWords json;
+  AllWords health;
 };
 
 /// Handlers for a build in which only `policies` exists: every other one
@@ -54,6 +59,14 @@ CommandHandlers DefaultHandlers();
 /// syntax error and 0; otherwise the handler's result.
 int DispatchCommand(int count, const char** words, const CommandHandlers& handlers,
                     platform::Output& out);
+
+/// The command words in the order in which they are tried.
+std::vector<std::string_view> CommandWords();
+
+/// True when `word` selects a command that reports its own failures in
+/// its own format (json, health): no "command failed!" follows its
+/// nonzero result, and a failed connection is left to it to report.
+bool ReportsOwnResult(std::string_view word);
 
 /// Writes "syntax error near <word>" and returns 0: a syntax error is not
 /// a failed command.

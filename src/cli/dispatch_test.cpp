@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/help.h"
+#include "cli/words.h"
 
 namespace cli {
 namespace {
@@ -66,6 +67,10 @@ struct Recorder {
     h.mpiolist = [this](int n, const char* const* w, Output&) {
       return Record("mpiolist " + Join(n, w));
     };
+    h.json = [this](int n, const char* const* w, Output&) { return Record("json " + Join(n, w)); };
+    h.health = [this](int n, const char* const* w, Output&) {
+      return Record("health " + Join(n, w));
+    };
     return h;
   }
 };
@@ -119,6 +124,12 @@ TEST(DispatchTest, RowsReachTheirHandlers) {
       {{"mpiolist", "MPIO_GET_DESCRIPTOR"}, "mpiolist 2:mpiolist,5"},
       {{"mpiolist", "mpio_disk_info"}, "mpiolist 2:mpiolist,mpio_disk_info"},
       {{"mpiolist", "1"}, "mpiolist 2:mpiolist,1"},
+      {{"json"}, "json 1:json"},
+      {{"JSO", "devinfo"}, "json 2:JSO,devinfo"},
+      {{"json", "pathinfo", "sn", "X"}, "json 4:json,pathinfo,sn,X"},
+      {{"health"}, "health 1:health"},
+      {{"HEA", "3"}, "health 2:HEA,3"},
+      {{"healt", "3", "4"}, "health 3:healt,3,4"},
   };
   for (const Case& c : cases) {
     Outcome run = Dispatch(c.words);
@@ -143,6 +154,10 @@ TEST(DispatchTest, SyntaxErrorsNameTheWordAsTyped) {
       {"debug"},
       {"quit"},
       {"exit", "now"},
+      {"js"},
+      {"jsons"},
+      {"he"},
+      {"healthy"},
   };
   for (const std::vector<const char*>& words : cases) {
     Outcome run = Dispatch(words, 7);
@@ -164,9 +179,43 @@ TEST(DispatchTest, NoWordsOrAHelpSwitchPrintTheLongHelp) {
   }
 }
 
+// A typed word must keep selecting the command it selects today when words
+// are added: no word's shortest accepted form may select any other word.
+TEST(DispatchTest, NoWordsShortestFormSelectsAnotherWord) {
+  const std::vector<std::string_view> words = CommandWords();
+  ASSERT_EQ(words.size(), 15u);
+  EXPECT_EQ(words[13], "json");
+  EXPECT_EQ(words[14], "health");
+  for (std::string_view word : words) {
+    ASSERT_GE(word.size(), 3u) << word;
+    for (size_t length = 3; length <= word.size(); ++length) {
+      for (std::string_view other : words) {
+        if (other == word) continue;
+        EXPECT_FALSE(MatchCommandWord(word.substr(0, length), other))
+            << word.substr(0, length) << " selects " << other;
+      }
+    }
+  }
+}
+
+TEST(DispatchTest, OnlyTheAutomationCommandsReportTheirOwnResults) {
+  struct Case {
+    const char* word;
+    bool own;
+  } cases[] = {
+      {"json", true},     {"JSO", true},       {"jsons", false},    {"js", false},
+      {"health", true},   {"Hea", true},       {"he", false},       {"healthy", false},
+      {"devinfo", false}, {"iostatus", false}, {"mpiolist", false}, {"set", false},
+      {"quit", false},    {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReportsOwnResult(c.word), c.own) << c.word;
+}
+
 TEST(DispatchTest, HandlerResultIsTheCommandResult) {
   EXPECT_EQ(Dispatch({"clear"}, 3).result, 3);
   EXPECT_EQ(Dispatch({"mpiolist", "x"}, -2).result, -2);
+  EXPECT_EQ(Dispatch({"health"}, 3).result, 3);
+  EXPECT_EQ(Dispatch({"json", "devinfo"}, 1).result, 1);
 }
 
 TEST(DispatchTest, MpiolistReplacesTheEntryNotTheString) {
@@ -201,6 +250,8 @@ TEST(DispatchTest, DefaultHandlersListPoliciesAndRefuseTheRest) {
       {{"pathinfo", "sn", "x"}, "pathinfo: not available in this build\n", 1},
       {{"secondary", "1"}, "secondary: not available in this build\n", 1},
       {{"mpiolist", "1"}, "mpiolist: not available in this build\n", 1},
+      {{"json", "devinfo"}, "json: not available in this build\n", 1},
+      {{"health"}, "health: not available in this build\n", 1},
   };
   for (Case& c : cases) {
     StringOutput out;

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "dsm/commands.h"
+#include "dsm/health.h"
 #include "dsm/iostatus.h"
+#include "dsm/json_listing.h"
 #include "dsm/path_owner.h"
 #include "events/listen.h"
 #include "scsi/dsm_settings.h"
@@ -58,6 +60,13 @@ CommandHandlers TollardHandlers() {
   };
   h.mpiolist = [](int count, const char* const* words, Output& out) {
     return wmilist::RunMpiolist(count, words, out);
+  };
+  h.json = [](int count, const char* const* words, Output& out) {
+    // Standard output carries the document alone.
+    return dsm::RunJson(out, platform::StandardError(), count, words);
+  };
+  h.health = [](int count, const char* const* words, Output& out) {
+    return dsm::RunHealth(out, count, words);
   };
   return h;
 }

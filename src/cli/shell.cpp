@@ -68,7 +68,8 @@ void RunDebugLine(const std::vector<std::string_view>& words, Output& out,
   std::vector<const char*> pointers;
   for (const std::string& word : storage) pointers.push_back(word.c_str());
   int count = static_cast<int>(pointers.size()) - 1;
-  if (DispatchCommand(count, pointers.data() + 1, env.handlers, out) != 0) {
+  const bool ownResult = count >= 1 && ReportsOwnResult(pointers[1]);
+  if (DispatchCommand(count, pointers.data() + 1, env.handlers, out) != 0 && !ownResult) {
     out.Line("command failed!");
   }
   if (env.releaseMachine) env.releaseMachine();
@@ -140,8 +141,9 @@ int RunInteractive(Output& out, std::FILE* in, const ShellEnvironment& env) {
 
 int RunOneShot(int argc, char** argv, Output& out, const ShellEnvironment& env) {
   std::vector<const char*> words(argv + 1, argv + argc);
+  const bool ownResult = ReportsOwnResult(argv[1]);
   int status = DispatchCommand(argc - 1, words.data(), env.handlers, out);
-  if (status != 0) out.Line("command failed!");
+  if (status != 0 && !ownResult) out.Line("command failed!");
   return status;
 }
 
@@ -169,6 +171,13 @@ int ExitStatusOf(int result) {
 int RunTollard(int argc, char** argv, Output& out, std::FILE* in, const ShellEnvironment& env) {
   // Before connecting, so the usage shows where WMI is unavailable.
   if (argc >= 2 && IsHelpSwitch(argv[1])) return PrintUsage(out);
+  // A command that reports in its own format (a JSON document, a status
+  // line) reports a failed connection too: the usual text would corrupt it.
+  if (argc >= 2 && ReportsOwnResult(argv[1])) {
+    platform::StringOutput unused;
+    env.connect(unused);
+    return RunShell(argc, argv, out, in, env);
+  }
   if (env.connect(out) != 0) {
     out.Line("Failed to initialize!");
     return 1;

@@ -33,6 +33,7 @@ struct Fixture {
   int connects = 0;
   int connectResult = 0;
   int clearResult = 0;
+  int healthResult = 0;
   std::string programPath = kProgram;
   bool childStarts = true;
 
@@ -55,6 +56,10 @@ struct Fixture {
       return 0;
     };
     env.handlers.clearCounters = [this](Output&) { return clearResult; };
+    env.handlers.health = [this](int, const char* const*, Output& o) {
+      o.Line("health " + std::to_string(connectResult));
+      return healthResult;
+    };
     env.handlers.pgr = [](int count, const char* const* words, Output& o) {
       o.Line("pgr " + std::to_string(count) + " " + words[count - 1]);
       return 0;
@@ -118,6 +123,15 @@ TEST(ShellTest, FailedDebugCommandIsReportedAndTheShellGoesOn) {
   f.clearResult = 4;
   EXPECT_EQ(f.Shell("debug clear\nexit\n"), 0);
   EXPECT_EQ(f.out.Text(), kPrompt + "command failed!\n" + kPrompt);
+}
+
+TEST(ShellTest, DebugLineOfACommandWithItsOwnResultsAddsNoLine) {
+  for (int result : {1, 2, 3}) {
+    Fixture f;
+    f.healthResult = result;
+    EXPECT_EQ(f.Shell("debug health\nexit\n"), 0);
+    EXPECT_EQ(f.out.Text(), kPrompt + "health 0\n" + kPrompt) << result;
+  }
 }
 
 TEST(ShellTest, LineLengthLimit) {
@@ -191,7 +205,8 @@ TEST(ShellTest, CrLfEndsALine) {
       {"debug devinfo\r\n", kPrompt + "devices\n" + kPrompt + "\n", {}},
       {"devinfo\r", kPrompt + "<child>\n" + kPrompt + "\n", {"\"" + kProgram + "\" devinfo\r"}},
       {"a\rb\r\n", kPrompt + "<child>\n" + kPrompt + "\n", {"\"" + kProgram + "\" a\rb"}},
-      {std::string(255, 'w') + "\r\n", kPrompt + "<child>\n" + kPrompt + "\n",
+      {std::string(255, 'w') + "\r\n",
+       kPrompt + "<child>\n" + kPrompt + "\n",
        {"\"" + kProgram + "\" " + std::string(255, 'w')}},
   };
   for (const Case& c : cases) {
@@ -207,8 +222,16 @@ TEST(TollardTest, ExitStatusNeverReadsAsSuccess) {
     int result;
     int posix;
   } cases[] = {
-      {0, 0}, {1, 1}, {3, 3}, {255, 255}, {256, 1}, {static_cast<int>(0x80010100u), 1},
-      {static_cast<int>(0x80041001u), static_cast<int>(0x80041001u)}, {-1, -1}, {0x1234, 0x1234},
+      {0, 0},
+      {1, 1},
+      {2, 2},
+      {3, 3},
+      {255, 255},
+      {256, 1},
+      {static_cast<int>(0x80010100u), 1},
+      {static_cast<int>(0x80041001u), static_cast<int>(0x80041001u)},
+      {-1, -1},
+      {0x1234, 0x1234},
   };
   for (const Case& c : cases) {
 #ifdef _WIN32
@@ -279,6 +302,11 @@ TEST(TollardTest, EntryModes) {
        "Could not connect. Error code = 0x8004100e\nFailed to initialize!\n",
        1,
        1},
+      // A command with an output format of its own reports the failed
+      // connection itself, and its result is never followed by a line.
+      {{"tollard", "health"}, 1, 2, "health 1\n", 2, 1},
+      {{"tollard", "HEA", "x"}, 0, 3, "health 0\n", 3, 1},
+      {{"tollard", "health"}, 0, 0, "health 0\n", 0, 1},
   };
   StringOutput usage;
   PrintUsage(usage);
@@ -286,6 +314,7 @@ TEST(TollardTest, EntryModes) {
     Fixture f;
     f.connectResult = c.connectResult;
     f.clearResult = c.clearResult;
+    f.healthResult = c.clearResult;
     EXPECT_EQ(f.Run(c.args, "quit\n"), c.status) << c.args.back();
     EXPECT_EQ(f.out.Text(), c.connects == 0 ? usage.Text() : c.output) << c.args.back();
     EXPECT_EQ(f.connects, c.connects) << c.args.back();

@@ -14,8 +14,7 @@ std::string DeviceRow(size_t number, const DsmDevice& device, const PathIndex& i
   row += PadRight(DeviceSerialNumber(device, index), 13);
   row += PadRight(device.PolicyName, 18);
   row += PadRight(std::to_string(device.Paths.size()), 8);
-  // Fail-back only means something to a FailOver device.
-  row += device.PolicyName == "FailOver" ? device.FailBackWord : "N/A";
+  row += DeviceFailBackText(device);
   return row;
 }
 

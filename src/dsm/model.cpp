@@ -94,7 +94,7 @@ DecodedDevice DecodePolicyInstance(const Object& instance) {
 }
 
 int LoadDsmDevices(std::vector<DsmDevice>& devices, uint64_t searchedId, LbPolicyBlock* block,
-                   std::wstring* instanceName) {
+                   std::wstring* instanceName, HResult* status) {
   if (instanceName != nullptr) instanceName->clear();
   bool found = false;
   HResult hr = EnumerateInstances(L"ORNDSM_QueryLBPolicy", [&](const ObjectPtr& instance) {
@@ -107,6 +107,7 @@ int LoadDsmDevices(std::vector<DsmDevice>& devices, uint64_t searchedId, LbPolic
     }
     devices.push_back(std::move(decoded.Device));
   });
+  if (status != nullptr) *status = hr;
   if (hr != platform::status::kOk) return 1;
   return (searchedId != 0 && !found) ? 2 : 0;
 }
@@ -161,13 +162,14 @@ int LoadPathSerials(std::vector<std::string>& serials) {
   return hr;
 }
 
-int LoadPathDescriptors(std::vector<PathDescriptor>& records) {
+int LoadPathDescriptors(std::vector<PathDescriptor>& records, HResult* status) {
   HResult hr = EnumerateInstances(L"MPIO_GET_DESCRIPTOR", [&](const ObjectPtr& instance) {
     if (!instance) return;
     for (const ObjectPtr& element : ReadObjectArray(*instance, L"PdoInformation").Elements) {
       if (element) records.push_back(DecodeDescriptor(*element));
     }
   });
+  if (status != nullptr) *status = hr;
   return hr == platform::status::kOk ? 0 : 1;
 }
 
@@ -201,10 +203,25 @@ std::string DeviceSerialNumber(const DsmDevice& device, const PathIndex& index) 
   return perf ? perf->SerialNumber : "N/A";
 }
 
-int LoadDsmLists(DsmLists& lists) {
-  if (int r = LoadDsmDevices(lists.devices, 0, nullptr, nullptr); r != 0) return r;
-  if (int r = LoadPathPerf(lists.perf); r != 0) return r;
-  return LoadPathDescriptors(lists.descriptors);
+std::string_view DeviceFailBackText(const DsmDevice& device) {
+  // Fail-back only means something to a FailOver device.
+  return device.PolicyName == "FailOver" ? std::string_view(device.FailBackWord) : "N/A";
+}
+
+int LoadDsmLists(DsmLists& lists, LoadFailure* failure) {
+  auto failed = [failure](const char* className, HResult status, int result) {
+    if (failure != nullptr) *failure = {className, status};
+    return result;
+  };
+  HResult status = platform::status::kOk;
+  if (int r = LoadDsmDevices(lists.devices, 0, nullptr, nullptr, &status); r != 0) {
+    return failed("ORNDSM_QueryLBPolicy", status, r);
+  }
+  if (int r = LoadPathPerf(lists.perf); r != 0) return failed("ORNDSM_PERFINFO", r, r);
+  if (int r = LoadPathDescriptors(lists.descriptors, &status); r != 0) {
+    return failed("MPIO_GET_DESCRIPTOR", status, r);
+  }
+  return 0;
 }
 
 }  // namespace dsm

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -93,9 +94,10 @@ DecodedDevice DecodePolicyInstance(const platform::wmi::Object& instance);
 /// `searchedId`, the first device whose block holds it gives `block` and
 /// `instanceName` (left empty otherwise). 0 when enumerated and found (or
 /// nothing searched), 2 when searched and not found, 1 when the
-/// enumeration cannot be created. `block` and `instanceName` may be null.
+/// enumeration cannot be created. `block` and `instanceName` may be null;
+/// `status`, when given, receives the enumeration's own status.
 int LoadDsmDevices(std::vector<DsmDevice>& devices, uint64_t searchedId, LbPolicyBlock* block,
-                   std::wstring* instanceName);
+                   std::wstring* instanceName, platform::HResult* status = nullptr);
 
 /// Appends the PerfInfo records of ORNDSM_PERFINFO. 0, or the nonzero
 /// status of the failed enumeration.
@@ -107,8 +109,9 @@ int LoadPathPerf(std::vector<PathPerf>& records);
 int LoadPathSerials(std::vector<std::string>& serials);
 
 /// Appends the PdoInformation records of MPIO_GET_DESCRIPTOR. 0, or 1 when
-/// the enumeration cannot be created.
-int LoadPathDescriptors(std::vector<PathDescriptor>& records);
+/// the enumeration cannot be created; `status`, when given, receives the
+/// enumeration's own status.
+int LoadPathDescriptors(std::vector<PathDescriptor>& records, platform::HResult* status = nullptr);
 
 /// The three lists that the listings and the adapter path states start from.
 struct DsmLists {
@@ -117,9 +120,16 @@ struct DsmLists {
   std::vector<PathDescriptor> descriptors;
 };
 
+/// The enumeration that stopped a load: its class and its status.
+struct LoadFailure {
+  std::string className;
+  platform::HResult status = 0;
+};
+
 /// LoadDsmDevices (no search), LoadPathPerf and LoadPathDescriptors, in
 /// this order; the first nonzero result stops the loading and is returned.
-int LoadDsmLists(DsmLists& lists);
+/// `failure`, when given, then names that enumeration.
+int LoadDsmLists(DsmLists& lists, LoadFailure* failure = nullptr);
 
 /// The PathPerf fields cut from an identifier (byte counts below 26 leave
 /// the missing fields empty and State "Unknown").
@@ -151,5 +161,9 @@ class PathIndex {
 /// The serial number a device is shown with: that of its first path's
 /// performance record, or "N/A" when it has no path or the path none.
 std::string DeviceSerialNumber(const DsmDevice& device, const PathIndex& index);
+
+/// The fail-back text a device is shown with: its fail-back word when its
+/// policy is FailOver, "N/A" for every other policy.
+std::string_view DeviceFailBackText(const DsmDevice& device);
 
 }  // namespace dsm

@@ -38,14 +38,25 @@ class NoInstances : public wmi::Enumerator {
   wmi::Blanket blanket_;
 };
 
-// "<message>0x<code>" with the code as unsigned 32-bit lower-case hex.
-void ReportFailure(platform::Output& out, std::string_view message, HResult hr) {
+ConnectFailure& MutableConnectFailure() {
+  static ConnectFailure failure;
+  return failure;
+}
+
+// "<message>0x<code>" with the code as unsigned 32-bit lower-case hex; the
+// step is kept for the commands that report failures in a format of their
+// own.
+void ReportFailure(platform::Output& out, std::string_view step, std::string_view message,
+                   HResult hr) {
+  MutableConnectFailure() = {std::string(step), hr};
   char code[16];
   std::snprintf(code, sizeof code, "%x", static_cast<unsigned>(static_cast<uint32_t>(hr)));
   out.Line(std::string(message) + "0x" + code);
 }
 
 }  // namespace
+
+const ConnectFailure& LastConnectFailure() { return MutableConnectFailure(); }
 
 wmi::LocatorPtr& WmiLocator() {
   static wmi::LocatorPtr locator;
@@ -58,15 +69,16 @@ wmi::ServicesPtr& WmiServices() {
 }
 
 int ConnectWmi(platform::Output& out) {
+  MutableConnectFailure() = {};
   wmi::Runtime& runtime = platform::CurrentMachine().Wmi();
   HResult hr = runtime.Initialize();
   if (Failed(hr)) {
-    ReportFailure(out, "Failed to initialize COM library. Error code = ", hr);
+    ReportFailure(out, "CoInitializeEx", "Failed to initialize COM library. Error code = ", hr);
     return 1;
   }
   hr = runtime.InitializeSecurity();
   if (Failed(hr)) {
-    ReportFailure(out, "Failed to initialize security. Error code = ", hr);
+    ReportFailure(out, "CoInitializeSecurity", "Failed to initialize security. Error code = ", hr);
     runtime.Uninitialize();
     return 1;
   }
@@ -74,14 +86,14 @@ int ConnectWmi(platform::Output& out) {
   hr = runtime.CreateLocator(&locator);
   // A success code that comes without the object is a failure all the same.
   if (Failed(hr) || !locator) {
-    ReportFailure(out, "Failed to create IWbemLocator object. Err code = ", hr);
+    ReportFailure(out, "CoCreateInstance", "Failed to create IWbemLocator object. Err code = ", hr);
     runtime.Uninitialize();
     return 1;
   }
   wmi::ServicesPtr services;
   hr = locator->ConnectServer(L"ROOT\\WMI", nullptr, nullptr, &services);
   if (Failed(hr) || !services) {
-    ReportFailure(out, "Could not connect. Error code = ", hr);
+    ReportFailure(out, "ConnectServer", "Could not connect. Error code = ", hr);
     locator.reset();
     runtime.Uninitialize();
     return 1;
@@ -91,7 +103,7 @@ int ConnectWmi(platform::Output& out) {
   blanket.impLevel = 3;    // RPC_C_IMP_LEVEL_IMPERSONATE
   hr = services->SetBlanket(blanket);
   if (Failed(hr)) {
-    ReportFailure(out, "Could not set proxy blanket. Error code = ", hr);
+    ReportFailure(out, "CoSetProxyBlanket", "Could not set proxy blanket. Error code = ", hr);
     services.reset();
     locator.reset();
     runtime.Uninitialize();

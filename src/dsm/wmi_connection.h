@@ -25,6 +25,17 @@ platform::wmi::ServicesPtr& WmiServices();
 /// one failure message on `out`.
 int ConnectWmi(platform::Output& out);
 
+/// A failed step of ConnectWmi ("CoInitializeEx", "CoInitializeSecurity",
+/// "CoCreateInstance", "ConnectServer", "CoSetProxyBlanket") and its status.
+struct ConnectFailure {
+  std::string step;
+  HResult status = 0;
+};
+
+/// The failure of this process's last ConnectWmi; an empty step when it
+/// succeeded or none was made.
+const ConnectFailure& LastConnectFailure();
+
 /// A shallow instance enumerator of `className` on WmiServices. A class
 /// whose enumeration is refused with WBEM_E_NOT_SUPPORTED (a driver's data
 /// block that has no instance) gives an empty enumerator and 0.

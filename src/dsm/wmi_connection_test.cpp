@@ -190,6 +190,11 @@ TEST_F(WmiConnectionTest, EachFailingStepReportsAndUndoesWhatWasDone) {
     EXPECT_EQ(fresh.runtime.log, expected) << c.message;
     EXPECT_FALSE(WmiServices());
     EXPECT_FALSE(WmiLocator());
+    // Kept for the commands that report the failure in their own format.
+    const char* callOf[] = {"CoInitializeEx", "CoInitializeSecurity", "CoCreateInstance",
+                            "ConnectServer", "CoSetProxyBlanket"};
+    EXPECT_EQ(LastConnectFailure().step, callOf[c.failing]) << c.message;
+    EXPECT_EQ(LastConnectFailure().status, c.code) << c.message;
   }
 }
 
@@ -246,6 +251,7 @@ TEST_F(WmiConnectionTest, SuccessKeepsTheConnection) {
   EXPECT_TRUE(WmiServices());
   EXPECT_TRUE(WmiLocator());
   EXPECT_EQ(machine.runtime.log.back(), "blanket 10 0 3 3 0");
+  EXPECT_EQ(LastConnectFailure().step, "");
 }
 
 // A creation that succeeds without handing out an enumerator walks nothing
