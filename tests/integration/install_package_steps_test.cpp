@@ -1,10 +1,9 @@
-#include "install/package_steps.h"
-
 #include <gtest/gtest.h>
 
 #include "install/device_actions.h"
+#include "install/package_steps.h"
 #include "install/results.h"
-#include "install/sim_bench_test.h"
+#include "install_sim_bench.h"
 
 namespace install {
 namespace {

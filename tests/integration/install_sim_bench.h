@@ -1,5 +1,7 @@
 // Test helper: the installer on a simulated machine built from a JSON
-// document in memory, its output captured.
+// document in memory, its output captured. It reaches into the simulated
+// machine's parts (its device tree, its document), so it lives here and
+// not beside the installer's code.
 #pragma once
 
 #include <gtest/gtest.h>
