@@ -22,11 +22,8 @@ namespace vt = platform::wmi::vt;
 constexpr uint64_t kEpochSeconds = 11644473600;
 constexpr uint64_t kLastSecond = 32535215999;
 
-bool IsInteger(uint16_t type) {
-  return type == vt::kI1 || type == vt::kUi1 || type == vt::kI2 || type == vt::kUi2 ||
-         type == vt::kI4 || type == vt::kUi4 || type == vt::kI8 || type == vt::kUi8 ||
-         type == vt::kInt || type == vt::kUint || type == vt::kBool;
-}
+// Integers of every width, and VARIANT_BOOL, which carries 0 or -1.
+bool IsInteger(uint16_t type) { return vt::IsInteger(type) || type == vt::kBool; }
 
 bool Read(const Object& object, std::wstring_view name, Value* value) {
   return platform::Succeeded(object.Get(name, value, nullptr)) && !value->IsNull();

@@ -38,6 +38,12 @@ constexpr uint16_t kInt = 22;
 constexpr uint16_t kUint = 23;
 constexpr uint16_t kArray = 0x2000;
 constexpr uint16_t kByRef = 0x4000;
+
+/// A signed or unsigned integer of any width (VT_BOOL is not one).
+constexpr bool IsInteger(uint16_t type) {
+  return type == kI1 || type == kUi1 || type == kI2 || type == kUi2 || type == kI4 ||
+         type == kUi4 || type == kI8 || type == kUi8 || type == kInt || type == kUint;
+}
 }  // namespace vt
 
 /// CIM types (the CIMTYPE_ENUMERATION values). An array is kArray | element type.

@@ -21,24 +21,8 @@ using platform::wmi::Value;
 namespace vt = platform::wmi::vt;
 namespace status = platform::status;
 
-bool IsInteger(uint16_t type) {
-  switch (type) {
-    case vt::kI1:
-    case vt::kUi1:
-    case vt::kI2:
-    case vt::kUi2:
-    case vt::kI4:
-    case vt::kUi4:
-    case vt::kI8:
-    case vt::kUi8:
-    case vt::kInt:
-    case vt::kUint:
-    case vt::kBool:
-      return true;
-    default:
-      return false;
-  }
-}
+// Integers of every width, and VARIANT_BOOL, which carries 0 or -1.
+bool IsInteger(uint16_t type) { return vt::IsInteger(type) || type == vt::kBool; }
 
 bool IsObject(const Value& v) {
   return (v.type == vt::kUnknown || v.type == vt::kDispatch) && v.object != nullptr;

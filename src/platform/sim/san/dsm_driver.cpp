@@ -22,29 +22,11 @@ namespace vt = wmi::vt;
 constexpr uint32_t kPolicyVersion = 394544;  // 0x60530
 constexpr uint32_t kPathStatusVersion = 1;
 
-bool IsInteger(uint16_t type) {
-  switch (type) {
-    case vt::kI1:
-    case vt::kI2:
-    case vt::kI4:
-    case vt::kI8:
-    case vt::kInt:
-    case vt::kUi1:
-    case vt::kUi2:
-    case vt::kUi4:
-    case vt::kUi8:
-    case vt::kUint:
-      return true;
-    default:
-      return false;
-  }
-}
-
 /// A uint32 member: any integer VARIANT whose value fits 32 bits (WMI
 /// carries uint32 as a signed VT_I4).
 std::optional<uint32_t> ReadU32(const ObjectPtr& object, const wchar_t* name) {
   Value v;
-  if (ReadOwn(*object, name, &v) != status::kOk || !IsInteger(v.type)) return std::nullopt;
+  if (ReadOwn(*object, name, &v) != status::kOk || !vt::IsInteger(v.type)) return std::nullopt;
   if (v.integer < INT32_MIN || v.integer > int64_t{UINT32_MAX}) return std::nullopt;
   return static_cast<uint32_t>(v.integer);
 }
