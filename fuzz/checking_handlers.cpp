@@ -61,6 +61,8 @@ cli::CommandHandlers CheckingHandlers() {
   h.pgr = allWords;
   h.set = allWords;
   h.mpiolist = allWords;
+  h.json = allWords;
+  h.health = allWords;
   return h;
 }
 
