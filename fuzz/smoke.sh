@@ -37,7 +37,7 @@ failed=()
 for i in "${!targets[@]}"; do
   target="${targets[$i]}"
   if wait "${pids[$i]}"; then
-    echo "$target: $(grep -m1 '^Done' "$build/$target.log")"
+    echo "$target: $(grep -a -m1 '^Done' "$build/$target.log")"
   else
     echo "=== fuzz: $target failed; the end of $build/$target.log:"
     tail -n 60 "$build/$target.log"
