@@ -69,8 +69,10 @@ class Win32System final : public System {
   }
 
   Win32Error ReadContent(const std::string& path, std::string* content) override {
-    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Shared as a text-mode open of the C library shares: an INF another
+    // process holds open for writing is still read.
+    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) return LastError();
     content->clear();
     char buffer[4096];
