@@ -129,6 +129,8 @@ class SimSystem : public System {
   }
   Win32Error Probe(const std::string& path) override {
     if (Win32Error e = world_.Fault("FindFirstFileA", path)) return e;
+    // An empty name is no path at all; it is not the current directory.
+    if (path.empty()) return win32_error::kPathNotFound;
     return world_.files.Probe(world_.Resolve(path));
   }
   Win32Error ListDirectory(const std::string& directory,
