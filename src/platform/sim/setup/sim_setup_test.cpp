@@ -109,6 +109,30 @@ TEST(SimSetupOem, CopiesAreNumberedReusedAndRemoved) {
   EXPECT_FALSE(m.Doc()["files"].contains("C:\\Windows\\inf\\oem1.pnf"));
 }
 
+TEST(SimSystemPaths, ProbesAnswerAsFindFirstFileDoes) {
+  Machine m(Json{{"files", {{"C:\\pkg\\a.inf", {{"text", "x"}}}}}});
+  System& sys = *m.parts->system;
+  struct Case {
+    const char* path;
+    Win32Error error;
+  } cases[] = {
+      {"C:\\pkg", 0},          {"C:\\pkg\\a.inf", 0}, {"", 3},  // no path at all
+      {"C:\\pkg\\", 2},  // a folder's entries with an empty pattern
+      {"C:\\pkg\\a.inf\\", 2}, {"C:\\pkg\\.", 0},     {"C:\\Windows\\..\\pkg\\\\a.inf", 0},
+      {"C:\\..\\..\\pkg", 0},  // ".." stops at the drive
+      {"pkg\\.\\a.inf", 0},    // from the current directory
+      {"C:\\nowhere\\x", 3},   {"C:\\pkg\\b.inf", 2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sys.Probe(c.path), c.error) << c.path;
+  }
+  ASSERT_EQ(sys.ChangeDirectory("C:\\Windows\\..\\pkg"), 0u);
+  EXPECT_EQ(sys.Probe("..\\pkg\\a.inf"), 0u);
+  std::string text;
+  EXPECT_EQ(sys.ReadContent(".\\a.inf", &text), 0u);
+  EXPECT_EQ(text, "x");
+}
+
 TEST(SimSetupOem, AnInfInUseNeedsTheForceFlag) {
   Machine m(Json{{"files", {{"C:\\Windows\\inf\\oem3.inf", {{"text", "x"}}}}},
                  {"devices",
