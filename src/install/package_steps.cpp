@@ -163,7 +163,11 @@ Win32Error RestartScsiAdapters(Installer& in, uint32_t* reboot) {
 void RemoveOemInfCopy(Installer& in, const std::string& infPath) {
   std::string copy;
   if (in.setup.CopyOemInf(infPath, platform::kSpCopyReplaceOnly, &copy) != 0) return;
-  if (!IsWindows2000OrOlder(in)) in.setup.UninstallOemInf(copy, platform::kSuoiForceDelete);
+  // The copy comes back as a full path; the uninstall call takes the
+  // file name alone and refuses a path.
+  if (!IsWindows2000OrOlder(in)) {
+    in.setup.UninstallOemInf(copy.substr(copy.rfind('\\') + 1), platform::kSuoiForceDelete);
+  }
   in.sys.RemoveFile(PnfTwin(copy));
   in.sys.RemoveFile(copy);
 }

@@ -256,6 +256,22 @@ TEST(InstallSteps, OemCopiesAreFoundByContentAndRemovedWithTheirTwins) {
   EXPECT_EQ(bench.Output(), "");
 }
 
+TEST(InstallSteps, TheOemCopyIsUninstalledByItsFileName) {
+  // The copy cannot be deleted directly, so it goes only when the uninstall
+  // call was given a name it takes: the file name, not the full path.
+  const std::string text = "[Version]\nSignature=\"$Windows NT$\"\n";
+  SimBench bench(Json{{"files",
+                       {{"C:\\p\\a.inf", {{"text", text}}},
+                        {"C:\\Windows\\inf\\oem3.inf", {{"text", text}}},
+                        {"C:\\Windows\\inf\\oem3.pnf", {{"text", "x"}}}}},
+                      {"faults", {{{"call", "DeleteFileA"}, {"code", 5}}}}},
+                 {5, 1, 0});
+  RemoveOemInfCopy(bench.In(), "C:\\p\\a.inf");
+  EXPECT_FALSE(bench.Document()["files"].contains("C:\\Windows\\inf\\oem3.inf"));
+  EXPECT_FALSE(bench.Document()["files"].contains("C:\\Windows\\inf\\oem3.pnf"));
+  EXPECT_EQ(bench.Output(), "");
+}
+
 TEST(InstallDeviceActions, LongHardwareIdListsAreReadAndStoredWhole) {
   const Strings list = {"VELLORANQX-T40512_______"};
   Json ids = {"SCSI\\DiskVELLORANQX-T40512_______0001"};

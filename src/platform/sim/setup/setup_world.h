@@ -50,13 +50,13 @@ struct SetupWorld {
   std::string SystemDirectory() const { return config.windowsDirectory + "\\system32"; }
   std::string DriversDirectory() const { return SystemDirectory() + "\\drivers"; }
   /// A path as the system resolves it: relative ones against the current
-  /// directory.
+  /// directory, "." and ".." segments and doubled separators folded.
   std::string Resolve(const std::string& path) const {
     const bool absolute = (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
                           (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
-    if (absolute) return path;
-    if (!path.empty() && path[0] == '\\') return currentDirectory.substr(0, 2) + path;
-    return currentDirectory + (currentDirectory.back() == '\\' ? "" : "\\") + path;
+    if (absolute) return CollapsePath(path);
+    if (!path.empty() && path[0] == '\\') return CollapsePath(currentDirectory.substr(0, 2) + path);
+    return CollapsePath(currentDirectory + (currentDirectory.back() == '\\' ? "" : "\\") + path);
   }
   /// Checks the faults for `call`: the code of the one that fires, else 0.
   Win32Error Fault(std::string_view call, std::string_view target = {},

@@ -28,6 +28,32 @@ std::string BaseName(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+std::string CollapsePath(std::string_view path) {
+  if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) {
+    return std::string(path);
+  }
+  std::vector<std::string_view> segments;
+  size_t start = 3;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(start, end - start);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = end + 1;
+  }
+  std::string out(path.substr(0, 2));
+  out += '\\';
+  for (size_t i = 0; i < segments.size(); ++i) {
+    if (i > 0) out += '\\';
+    out += segments[i];
+  }
+  return out;
+}
+
 namespace {
 
 // True when `path` lies somewhere below `folder`.

@@ -22,6 +22,10 @@ std::string NormalPath(std::string_view path);
 std::string ParentPath(std::string_view path);
 /// The part after the last backslash.
 std::string BaseName(std::string_view path);
+/// A drive path ("C:\...") as Windows makes it full: repeated separators
+/// are one, "." segments go and ".." takes the segment before it away
+/// (never the drive). Other paths come back unchanged.
+std::string CollapsePath(std::string_view path);
 
 class SimFiles {
  public:

@@ -369,7 +369,9 @@ Win32Error SimDeviceSetup::CopyOem(const std::string& path, uint32_t style,
 
 Win32Error SimDeviceSetup::UninstallOemInf(const std::string& name, uint32_t flags) {
   if (Win32Error e = world_.Fault("SetupUninstallOEMInfA", name)) return e;
-  const std::string base = BaseName(name);
+  // Windows takes the file name of a copy in the INF directory, no path.
+  if (name.find_first_of("\\/") != std::string::npos) return win32_error::kInvalidParameter;
+  const std::string& base = name;
   if (!IsOemInf(base)) return win32_error::kInvalidParameter;
   const std::string path = world_.InfDirectory() + "\\" + base;
   if (world_.files.Probe(path) != 0) return win32_error::kFileNotFound;

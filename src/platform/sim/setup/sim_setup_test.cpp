@@ -101,9 +101,36 @@ TEST(SimSetupOem, CopiesAreNumberedReusedAndRemoved) {
 
   EXPECT_EQ(m.Setup().UninstallOemInf("machine.inf", kSuoiForceDelete), 87u);
   EXPECT_EQ(m.Setup().UninstallOemInf("oem9.inf", kSuoiForceDelete), 2u);
-  ASSERT_EQ(m.Setup().UninstallOemInf("C:\\Windows\\inf\\oem1.inf", kSuoiForceDelete), 0u);
+  // The file name alone, as Windows wants it: a path is refused.
+  EXPECT_EQ(m.Setup().UninstallOemInf("C:\\Windows\\inf\\oem1.inf", kSuoiForceDelete), 87u);
+  EXPECT_TRUE(m.Doc()["files"].contains("C:\\Windows\\inf\\oem1.inf"));
+  ASSERT_EQ(m.Setup().UninstallOemInf("oem1.inf", kSuoiForceDelete), 0u);
   EXPECT_FALSE(m.Doc()["files"].contains("C:\\Windows\\inf\\oem1.inf"));
   EXPECT_FALSE(m.Doc()["files"].contains("C:\\Windows\\inf\\oem1.pnf"));
+}
+
+TEST(SimSystemPaths, ProbesAnswerAsFindFirstFileDoes) {
+  Machine m(Json{{"files", {{"C:\\pkg\\a.inf", {{"text", "x"}}}}}});
+  System& sys = *m.parts->system;
+  struct Case {
+    const char* path;
+    Win32Error error;
+  } cases[] = {
+      {"C:\\pkg", 0},          {"C:\\pkg\\a.inf", 0}, {"", 3},  // no path at all
+      {"C:\\pkg\\", 2},  // a folder's entries with an empty pattern
+      {"C:\\pkg\\a.inf\\", 2}, {"C:\\pkg\\.", 0},     {"C:\\Windows\\..\\pkg\\\\a.inf", 0},
+      {"C:\\..\\..\\pkg", 0},  // ".." stops at the drive
+      {"pkg\\.\\a.inf", 0},    // from the current directory
+      {"C:\\nowhere\\x", 3},   {"C:\\pkg\\b.inf", 2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sys.Probe(c.path), c.error) << c.path;
+  }
+  ASSERT_EQ(sys.ChangeDirectory("C:\\Windows\\..\\pkg"), 0u);
+  EXPECT_EQ(sys.Probe("..\\pkg\\a.inf"), 0u);
+  std::string text;
+  EXPECT_EQ(sys.ReadContent(".\\a.inf", &text), 0u);
+  EXPECT_EQ(text, "x");
 }
 
 TEST(SimSetupOem, AnInfInUseNeedsTheForceFlag) {

@@ -129,6 +129,11 @@ class SimSystem : public System {
   }
   Win32Error Probe(const std::string& path) override {
     if (Win32Error e = world_.Fault("FindFirstFileA", path)) return e;
+    // An empty name is no path at all; it is not the current directory.
+    if (path.empty()) return win32_error::kPathNotFound;
+    // A trailing separator asks for the entries of a folder with an empty
+    // name pattern: nothing matches.
+    if (path.back() == '\\' || path.back() == '/') return win32_error::kFileNotFound;
     return world_.files.Probe(world_.Resolve(path));
   }
   Win32Error ListDirectory(const std::string& directory,
