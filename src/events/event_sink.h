@@ -45,7 +45,8 @@ class VdsEventSink : public platform::wmi::EventSink {
   platform::HResult SetStatus(int32_t flags, platform::HResult result, const std::wstring* param,
                               const platform::wmi::ObjectPtr& object) override;
   /// Waits for an event being written, then lets later events print
-  /// nothing: the command's own output follows the cancellation.
+  /// nothing. Called once the wait has ended, before the cancellation, so
+  /// a delivery still running inside the cancellation prints nothing.
   void Stop();
 
  private:

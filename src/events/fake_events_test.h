@@ -71,6 +71,9 @@ class NotifyingServices : public FakeServices {
   explicit NotifyingServices(Log& log) : log_(log) {}
   HResult subscribeResult = platform::status::kOk;
   std::vector<wmi::ObjectPtr> events;
+  /// Handed to the sink inside the cancellation, as a WMI thread still
+  /// delivering when the cancellation is asked for would.
+  std::vector<wmi::ObjectPtr> lateEvents;
   /// With `keep` set, the subscribed sink stays here after the
   /// cancellation, as a WMI thread still delivering would hold it.
   bool keep = false;
@@ -94,6 +97,7 @@ class NotifyingServices : public FakeServices {
   HResult CancelAsyncCall(const wmi::EventSinkPtr& sink) override {
     log_.push_back("cancel");
     EXPECT_EQ(sink, subscribed);
+    if (!lateEvents.empty() && sink) sink->Indicate(lateEvents);
     subscribed.reset();
     return platform::status::kOk;
   }

@@ -13,6 +13,13 @@ int WaitForKey(std::FILE* in) {
   do {
     c = std::fgetc(in);
   } while (c == '\0');
+  // CR LF is one line end, as Windows' text-mode input reads it and as the
+  // shell reads its lines: the shell's next line must not be the lone LF.
+  if (c == '\r') {
+    const int next = std::fgetc(in);
+    if (next == '\n') return next;
+    if (next != EOF) std::ungetc(next, in);
+  }
   return c;
 }
 
@@ -34,8 +41,10 @@ int RunListen(platform::Output& out, std::FILE* in) {
   // Nobody else may wait for the machine while we wait for a key.
   const bool released = machine.Release() == 0;
   WaitForKey(in);
-  services->CancelAsyncCall(stub);
+  // Stopped first: WMI may still be inside a delivery when the cancellation
+  // returns, and nothing may print once the wait has ended.
   sink->Stop();
+  services->CancelAsyncCall(stub);
   // Taken back only once no event can arrive: events are read on the
   // machine's own thread, which must not see the machine reloaded under it.
   const bool taken = machine.Acquire() == 0;

@@ -15,7 +15,8 @@ inline constexpr wchar_t kQueryLanguage[] = L"WQL";
 
 /// Reads one character at a time from `in` while it reads NUL; returns the
 /// first other character, or EOF at end of input or on a read error. Only
-/// that character (and the NULs before it) is consumed.
+/// that character (and the NULs before it) is consumed; a CR followed by
+/// LF is one character, returned as LF.
 int WaitForKey(std::FILE* in);
 
 /// Subscribes a VdsEventSink through the unsecured apartment's stub,

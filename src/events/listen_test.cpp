@@ -121,6 +121,9 @@ TEST(EventTextTest, OddPropertiesPrintTheLabelOnly) {
       {L"InstanceName", Value::I4(4), " InstanceName : \n"},
       {L"Component", Value::Unknown(nullptr), " Component : \n"},
       {L"EventDescription", Value::Empty(), " EventDescription : \n"},
+      {L"EventDescription", Value::Bstr(std::wstring(L"Path\0\0junk", 10)),
+       " EventDescription : Path\n"},
+      {L"InstanceName", Value::Bstr(std::wstring(L"\0x", 2)), " InstanceName : \n"},
   };
   FakeServices wmi;
   for (const Row& row : rows) {
@@ -140,8 +143,17 @@ TEST(WaitForKeyTest, ConsumesOneCharacterAfterAnyNuls) {
     long consumed;
   };
   const std::vector<Row> rows = {
-      {"", EOF, 0},      {std::string("\0\0", 2), EOF, 2},    {"\n", '\n', 1},
-      {"xyz\n", 'x', 1}, {std::string("\0\0x\n", 4), 'x', 3}, {"\r\n", '\r', 1},
+      {"", EOF, 0},
+      {std::string("\0\0", 2), EOF, 2},
+      {"\n", '\n', 1},
+      {"xyz\n", 'x', 1},
+      {std::string("\0\0x\n", 4), 'x', 3},
+      // CR LF is one line end; a CR before anything else is a character.
+      {"\r\nquit\n", '\n', 2},
+      {std::string("\0\r\n", 3), '\n', 3},
+      {"\rx", '\r', 1},
+      {"\r", '\r', 1},
+      {"\r\r\n", '\r', 1},
   };
   for (const Row& row : rows) {
     std::FILE* in = InputOf(row.input);
@@ -198,6 +210,14 @@ TEST_F(ListenTest, EventsAfterTheCancellationPrintNothing) {
   EXPECT_EQ(out_.Text(), "");
   wmi_->kept.reset();
   EXPECT_TRUE(machine_->runtime.lastSink.expired());
+}
+
+TEST_F(ListenTest, EventsDeliveredDuringTheCancellationPrintNothing) {
+  UtcTime utc;
+  wmi_->events = {Event(*wmi_)};
+  wmi_->lateEvents = {Event(*wmi_)};
+  EXPECT_EQ(RunListen(out_, in_), 0);
+  EXPECT_EQ(out_.Text(), std::string("\n listening mode, press ENTER to stop...\n") + kEventText);
 }
 
 TEST_F(ListenTest, FailuresGiveOneAndReleaseEverything) {

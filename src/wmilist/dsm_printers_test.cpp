@@ -1,8 +1,8 @@
 #include "wmilist/dsm_printers.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -244,6 +244,19 @@ TEST_F(DsmPrintersTest, UniqueIdIsAskedForInTheDriversSpelling) {
             "\n"
             "  InstanceName: MPIO\\Disk_2\n"
             "  DsmUniqueId: 0x0000000000000001\n"
+            "\n");
+}
+
+// A driver's counted string may carry its terminator and padding: the text
+// ends at its first NUL.
+TEST_F(DsmPrintersTest, TextEndsAtItsFirstNul) {
+  wmi_->Add(L"Dsm_QueryUniqueId")
+      .Set(L"InstanceName", Text(std::wstring(L"MPIO\\Disk_2\0\0junk", 17)))
+      .Set(L"DsmUniqueId", Text(L"2"));
+  EXPECT_EQ(Run("DSM_QueryUniqueId"),
+            "\n"
+            "  InstanceName: MPIO\\Disk_2\n"
+            "  DsmUniqueId: 0x0000000000000002\n"
             "\n");
 }
 
