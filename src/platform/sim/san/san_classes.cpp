@@ -144,7 +144,7 @@ void DefineMpioClasses(Namespace& ns) {
                         EmbeddedArray(L"ControllerInfo", L"MPIO_CONTROLLER_INFO")}));
   ns.DefineClass(
       Block(L"MPIO_TIMERS_COUNTERS",
-            {Prop(L"PathVerifyEnabled", cim::kUint32),
+            {Prop(L"PathVerifyEnabled", cim::kBoolean),
              Prop(L"PathVerificationPeriod", cim::kUint32), Prop(L"PDORemovePeriod", cim::kUint32),
              Prop(L"RetryCount", cim::kUint32), Prop(L"RetryInterval", cim::kUint32)}));
 

@@ -133,7 +133,7 @@ ObjectPtr ControllerConfiguration(const Namespace& ns, const SanModel& model) {
 ObjectPtr Timers(const Namespace& ns, const SanModel& model) {
   const SanTimers& t = model.timers;
   return DataBlock(ns, L"MPIO_TIMERS_COUNTERS", kMpioInstance,
-                   {{L"PathVerifyEnabled", U32(t.pathVerifyEnabled)},
+                   {{L"PathVerifyEnabled", wmi::Value::Bool(t.pathVerifyEnabled)},
                     {L"PathVerificationPeriod", U32(t.pathVerificationPeriod)},
                     {L"PDORemovePeriod", U32(t.pdoRemovePeriod)},
                     {L"RetryCount", U32(t.retryCount)},

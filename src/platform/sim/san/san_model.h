@@ -65,7 +65,7 @@ struct SanLun {
 
 /// MPIO's timer settings (MPIO_TIMERS_COUNTERS).
 struct SanTimers {
-  uint32_t pathVerifyEnabled = 0;
+  bool pathVerifyEnabled = false;
   uint32_t pathVerificationPeriod = 30;
   uint32_t pdoRemovePeriod = 20;
   uint32_t retryCount = 3;

@@ -158,6 +158,17 @@ class Fields {
     return true;
   }
 
+  /// true or false, or a number where any nonzero one is true (machine
+  /// files written when the flag was a number keep their meaning).
+  bool FlagOrNumber(std::string_view key, bool* out) {
+    const Json* v = Find(key);
+    if (v != nullptr && !v->is_number()) return Flag(key, out);
+    uint32_t number = *out ? 1 : 0;
+    if (!Small<uint32_t>(key, number, &number)) return false;
+    *out = number != 0;
+    return true;
+  }
+
   /// A number, or a word of `table` (policy or path-state names).
   bool Coded(std::string_view key, uint32_t max, uint32_t fallback,
              std::optional<uint32_t> (*table)(std::string_view), const char* words, uint32_t* out) {
@@ -384,7 +395,7 @@ bool ReadTimers(const Json* timers, std::string* error, SanTimers* out) {
   Fields f(*timers, Place(kSan, "timers"), error,
            {"pathVerifyEnabled", "pathVerificationPeriod", "pdoRemovePeriod", "retryCount",
             "retryInterval"});
-  f.Small<uint32_t>("pathVerifyEnabled", out->pathVerifyEnabled, &out->pathVerifyEnabled);
+  f.FlagOrNumber("pathVerifyEnabled", &out->pathVerifyEnabled);
   f.Small<uint32_t>("pathVerificationPeriod", out->pathVerificationPeriod,
                     &out->pathVerificationPeriod);
   f.Small<uint32_t>("pdoRemovePeriod", out->pdoRemovePeriod, &out->pdoRemovePeriod);
