@@ -67,9 +67,13 @@ void AppendReal(double value, std::wstring* text) {
   AppendAscii(std::string_view(large.data(), static_cast<size_t>(length)), text);
 }
 
-bool Is64BitText(int32_t cimType) {
-  int32_t element = cimType & ~cim::kArray;
-  return element == cim::kSint64 || element == cim::kUint64;
+// WMI carries 64-bit integers as decimal text; only the CIM type tells them
+// from strings. A scalar value needs the scalar type, an array the array
+// type: a mismatched pair is text.
+bool Is64BitText(int32_t cimType) { return cimType == cim::kSint64 || cimType == cim::kUint64; }
+
+bool Is64BitTextArray(int32_t cimType) {
+  return cimType == (cim::kSint64 | cim::kArray) || cimType == (cim::kUint64 | cim::kArray);
 }
 
 uint16_t Bits16(const Value& v) { return static_cast<uint16_t>(v.integer); }
@@ -153,7 +157,7 @@ void AppendArrayElements(int32_t cimType, const Value& array, std::wstring* text
       return;
     case vt::kBstr:
       AppendSeparated(array, text, [&](const Value& e) {
-        if (!Is64BitText(cimType)) {
+        if (!Is64BitTextArray(cimType)) {
           text->append(L"\"").append(e.text).append(L"\"");
         } else if (!e.text.empty()) {
           AppendUpperHex(static_cast<uint64_t>(ParseInt64(e.text)), text);
