@@ -39,11 +39,12 @@ std::wstring WidenAnsi(std::string_view text) {
   if (text.empty()) return {};
   const int length = text.size() > INT_MAX ? 0 : static_cast<int>(text.size());
   const int size =
-      length == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+      length == 0 ? 0 : MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0);
   std::wstring out;
   if (size > 0) {
     out.assign(static_cast<size_t>(size), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, text.data(), length, out.data(), size) == size) return out;
+    if (MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, out.data(), size) == size)
+      return out;
   }
   // Byte for byte, which is right for the ASCII range of every code page.
   out.clear();
