@@ -13,7 +13,10 @@ namespace {
 
 using platform::Output;
 
-enum class ReadResult { kLine, kTooLong, kEnd };
+// kFullLine: a line of exactly kMaxLineLength characters whose line end
+// followed it. A read of at most that many characters stops before such a
+// line end, and the next read finds it alone, an empty line.
+enum class ReadResult { kLine, kFullLine, kTooLong, kEnd };
 enum class LineResult { kContinue, kQuit };
 
 // One line of at most kMaxLineLength characters, line end removed. A longer
@@ -26,12 +29,19 @@ ReadResult ReadLine(std::FILE* in, std::string* line) {
   line->clear();
   size_t length = 0;
   bool any = false;
+  bool ended = false;
   for (int c = std::fgetc(in); c != EOF; c = std::fgetc(in)) {
     any = true;
-    if (c == '\n') break;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
     if (c == '\r') {
       const int next = std::fgetc(in);
-      if (next == '\n') break;
+      if (next == '\n') {
+        ended = true;
+        break;
+      }
       if (next != EOF) std::ungetc(next, in);
     }
     if (++length <= kMaxLineLength) line->push_back(static_cast<char>(c));
@@ -40,7 +50,7 @@ ReadResult ReadLine(std::FILE* in, std::string* line) {
   if (length > kMaxLineLength) return ReadResult::kTooLong;
   size_t nul = line->find('\0');
   if (nul != std::string::npos) line->resize(nul);
-  return ReadResult::kLine;
+  return ended && length == kMaxLineLength ? ReadResult::kFullLine : ReadResult::kLine;
 }
 
 // Words are separated by blanks only; tabs and everything else belong to
@@ -136,6 +146,11 @@ int RunInteractive(Output& out, std::FILE* in, const ShellEnvironment& env) {
       continue;
     }
     if (RunLine(line, out, env) == LineResult::kQuit) return 0;
+    // The line end left behind by a full line reads as an empty line.
+    if (read == ReadResult::kFullLine) {
+      out.Write(prompt);
+      out.Flush();
+    }
   }
 }
 

@@ -142,8 +142,16 @@ TEST(ShellTest, LineLengthLimit) {
     std::string output;
     std::vector<std::string> children;
   } cases[] = {
-      {max + "\n", kPrompt + "<child>\n" + kPrompt + "\n", {Child(max)}},
+      // A read stops after 255 characters: the line end that follows them
+      // is read next, as an empty line, and prompts once more.
+      {max + "\n", kPrompt + "<child>\n" + kPrompt + kPrompt + "\n", {Child(max)}},
+      {max + "\ndevinfo\n",
+       kPrompt + "<child>\n" + kPrompt + kPrompt + "<child>\n" + kPrompt + "\n",
+       {Child(max), Child("devinfo")}},
+      {max + "\r\n", kPrompt + "<child>\n" + kPrompt + kPrompt + "\n", {Child(max)}},
       {max, kPrompt + "<child>\n" + kPrompt + "\n", {Child(max)}},
+      {max.substr(1) + "\n", kPrompt + "<child>\n" + kPrompt + "\n", {Child(max.substr(1))}},
+      {"quit" + std::string(251, ' ') + "\npolicies\n", kPrompt, {}},
       // The whole line is refused; its tail does not run as a line of its own.
       {over + " quit\nclear\n",
        kPrompt + "line too long (more than 255 characters)\n" + kPrompt + "<child>\n" + kPrompt +
@@ -205,9 +213,9 @@ TEST(ShellTest, CrLfEndsALine) {
       {"debug devinfo\r\n", kPrompt + "devices\n" + kPrompt + "\n", {}},
       {"devinfo\r", kPrompt + "<child>\n" + kPrompt + "\n", {"\"" + kProgram + "\" devinfo\r"}},
       {"a\rb\r\n", kPrompt + "<child>\n" + kPrompt + "\n", {"\"" + kProgram + "\" a\rb"}},
-      {std::string(255, 'w') + "\r\n",
+      {std::string(254, 'w') + "\r\n",
        kPrompt + "<child>\n" + kPrompt + "\n",
-       {"\"" + kProgram + "\" " + std::string(255, 'w')}},
+       {"\"" + kProgram + "\" " + std::string(254, 'w')}},
   };
   for (const Case& c : cases) {
     Fixture f;
