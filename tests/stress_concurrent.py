@@ -102,6 +102,8 @@ CONCURRENT = [
     ("register d", ["pgr", "register", "3.0.1.3", "REGKEY04"], None),
     ("set alpha", ["set", "StressAlpha", "1"], None),
     ("set beta", ["set", "StressBeta", "2"], None),
+    ("list devices", ["devinfo"], None),
+    ("list paths", ["pathinfo"], None),
     ("shell", [], "debug set StressGamma 3\ndevinfo 6A0B1C20-05 RoundRobin\n"
                  "debug devinfo 6A0B1C20-02 failback-off\nquit\n"),
 ]
@@ -179,6 +181,14 @@ def check(r, before, outputs):
     # And the program reads back what the file says.
     status, out, _ = r.run("devinfo")
     expect(status == 0 and "6A0B1C20-01  LeastBlocks" in out, "devinfo after: %r" % out)
+
+    # Listings that ran among the changes are whole: the same rows, by their
+    # first word, as a listing made afterwards, whatever values they show.
+    for name, words in (("list devices", ["devinfo"]), ("list paths", ["pathinfo"])):
+        _, later, _ = r.run(*words)
+        shape = [line.split()[:1] for line in later.splitlines()]
+        seen = [line.split()[:1] for line in outputs[name][1].splitlines()]
+        expect(seen == shape, "%s printed %r, a later run %r" % (name, outputs[name][1], later))
     return failures
 
 
