@@ -154,6 +154,10 @@ ScsiOutcome RegisterIgnoringKey(PrState& pr, std::string_view nexus, uint64_t se
         TellOtherRegistrants(pr, nexus, kReservationsReleased);
       }
       pr.reservation.reset();
+    } else if (wasHolder && pr.reservation->holder == nexus) {
+      // Every registrant holds an all-registrants reservation; the nexus kept
+      // as its holder must be one that is still registered.
+      pr.reservation->holder = pr.registrations.front().nexus;
     }
   } else if (found == pr.registrations.end()) {
     pr.registrations.push_back({std::string(nexus), serviceKey});

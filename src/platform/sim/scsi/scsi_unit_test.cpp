@@ -208,6 +208,24 @@ TEST(ScsiUnit, ReservationChangesTellTheOtherRegistrants) {
   }
 }
 
+// The reservation is kept by the registrants that stay, and the nexus named
+// as its holder is always one of them (a state the machine file accepts).
+TEST(ScsiUnit, AllRegistrantsReservationOutlivesItsFirstHolder) {
+  for (uint8_t type : {7, 8}) {
+    SCOPED_TRACE(type);
+    Unit u = ThreeRegistrants(type);
+    ASSERT_EQ(u.Out("a", 0x06, 0, 0, 0).status, kScsiGood);
+    ASSERT_TRUE(u.pr.reservation.has_value());
+    EXPECT_EQ(u.pr.reservation->holder, "b");
+    EXPECT_EQ(Pending(u.pr), "");
+    EXPECT_EQ(u.Out("c", 0x01, type, kKeyB, 0).status, kScsiGood);  // c holds it still
+    ASSERT_EQ(u.Out("b", 0x06, 0, 0, 0).status, kScsiGood);
+    EXPECT_EQ(u.pr.reservation->holder, "c");
+    ASSERT_EQ(u.Out("c", 0x06, 0, 0, 0).status, kScsiGood);
+    EXPECT_FALSE(u.pr.reservation.has_value());
+  }
+}
+
 TEST(ScsiUnit, UnitAttentionIsReportedOnceAndOnlyWhereItBelongs) {
   Unit u = ThreeRegistrants(6);
   u.Out("a", 0x02, 0x06, kKeyA, 0);  // b and c: RESERVATIONS RELEASED
