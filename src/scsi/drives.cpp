@@ -52,9 +52,11 @@ uint32_t ForEachPhysicalDrive(const std::function<void(const std::string& path)>
   while (!rest.empty() && rest.front() != '\0') {
     std::string name(rest.substr(0, rest.find('\0')));
     rest.remove_prefix(std::min(rest.size(), name.size() + 1));
+    // Every name is looked up, then only drives are kept: the lookups are the
+    // calls a device fault counts.
     std::string targets;
-    if (!Has(name, "PhysicalDrive") ||
-        devices.QueryDosDevice(name, kTargetSize, &targets) != platform::win32_error::kSuccess) {
+    if (devices.QueryDosDevice(name, kTargetSize, &targets) != platform::win32_error::kSuccess ||
+        !Has(name, "PhysicalDrive")) {
       continue;
     }
     // Only the first target counts, as the call's buffer is read as one text.

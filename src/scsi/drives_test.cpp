@@ -88,6 +88,10 @@ TEST_F(DrivesTest, WalkTakesDrivesByTheirTargets) {
   AddName("PhysicalDrive" + std::string(250, '8'), "\\Device\\Tape1");
   EXPECT_EQ(Walk(), (std::vector<std::string>{"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive1",
                                               "\\\\.\\PhysicalDrive4", "\\\\.\\PhysicalDrive5"}));
+  // The list, then each of its ten names (C: too) with the 260-byte buffer.
+  std::vector<uint32_t> asked(11, 260);
+  asked[0] = 0x20000;
+  EXPECT_EQ(Devices().asked, asked);
 }
 
 TEST_F(DrivesTest, WalkWithoutNameListReturnsZero) {

@@ -39,14 +39,15 @@ bool TakeNumber(std::string_view& text, unsigned* value) {
   return digits > 0;
 }
 
-// "p.b.t.l", four decimal numbers and nothing else.
+// "p.b.t.l", four decimal numbers and nothing else. Each goes to the
+// device as one byte, so a larger number would name another unit.
 bool ParseAddress(std::string_view text, unsigned (&numbers)[4]) {
   for (int i = 0; i < 4; ++i) {
     if (i > 0) {
       if (text.empty() || text.front() != '.') return false;
       text.remove_prefix(1);
     }
-    if (!TakeNumber(text, &numbers[i])) return false;
+    if (!TakeNumber(text, &numbers[i]) || numbers[i] > 255) return false;
   }
   return text.empty();
 }

@@ -72,7 +72,8 @@ uint8_t CdbLengthOf(uint8_t operationCode);
 /// The device path of a disk typed by the user: "p.b.t.l" (four decimal
 /// numbers) becomes "\\.\Scsip:Busb:IDt:LUNl", any text without "." a
 /// physical drive "\\.\PhysicalDrive<text>". Null for a text with "." that
-/// is not four decimal numbers, or a path longer than kMaxDevicePath.
+/// is not four decimal numbers of 0 to 255, or a path longer than
+/// kMaxDevicePath.
 std::optional<std::string> ResolveDiskArgument(std::string_view text);
 
 /// Outcome of one execute, as left in the command.

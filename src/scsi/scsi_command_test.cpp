@@ -21,7 +21,11 @@ TEST(ResolveDiskArgument, NamesDrivesAndPortAddresses) {
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {"2", "\\\\.\\PhysicalDrive2"},
       {"1.0.2.3", "\\\\.\\Scsi1:Bus0:ID2:LUN3"},
-      {"12.255.300.0", "\\\\.\\Scsi12:Bus255:ID300:LUN0"},
+      {"12.255.254.0", "\\\\.\\Scsi12:Bus255:ID254:LUN0"},
+      {"12.255.300.0", std::nullopt},  // target 300 would reach target 44
+      {"256.0.0.1", std::nullopt},
+      {"2.256.0.1", std::nullopt},
+      {"2.0.0.257", std::nullopt},
       {"abc", "\\\\.\\PhysicalDriveabc"},
       {"1.2.3", std::nullopt},
       {"1.2.3.4.5", std::nullopt},

@@ -154,6 +154,10 @@ ScsiOutcome RegisterIgnoringKey(PrState& pr, std::string_view nexus, uint64_t se
         TellOtherRegistrants(pr, nexus, kReservationsReleased);
       }
       pr.reservation.reset();
+    } else if (wasHolder && pr.reservation->holder == nexus) {
+      // Every registrant holds an all-registrants reservation; the nexus kept
+      // as its holder must be one that is still registered.
+      pr.reservation->holder = pr.registrations.front().nexus;
     }
   } else if (found == pr.registrations.end()) {
     pr.registrations.push_back({std::string(nexus), serviceKey});
@@ -193,33 +197,30 @@ ScsiOutcome Release(PrState& pr, std::string_view nexus, uint8_t type) {
 ScsiOutcome PrOut(PrState& pr, std::string_view nexus, std::span<const uint8_t> cdb,
                   std::span<const uint8_t> dataOut) {
   const uint8_t action = cdb[1] & 0x1F;
-  if (action > 0x07) return Check(kIllegalRequest, kInvalidFieldInCdb);
+  // REGISTER, the preempting actions and REGISTER AND MOVE are not offered:
+  // a service action the unit lacks is a bad CDB field, whoever sends it.
+  if (action != 0x01 && action != 0x02 && action != 0x03 && action != 0x06) {
+    return Check(kIllegalRequest, kInvalidFieldInCdb);
+  }
   if (GetBig(cdb, 5, 4) != 24 || dataOut.size() < 24) {
     return Check(kIllegalRequest, kParameterListLength);
   }
   const uint64_t key = GetBig(dataOut, 0, 8);
   const uint64_t serviceKey = GetBig(dataOut, 8, 8);
   if (action == 0x06) return RegisterIgnoringKey(pr, nexus, serviceKey);
-  if ((cdb[2] >> 4) != 0) return Check(kIllegalRequest, kInvalidFieldInCdb);  // LU scope only
+  // CLEAR ignores scope and type; RESERVE and RELEASE take LU scope only.
+  if (action != 0x03 && (cdb[2] >> 4) != 0) return Check(kIllegalRequest, kInvalidFieldInCdb);
   const PrRegistration* own = FindRegistration(pr, nexus);
   if (own == nullptr || own->key != key) return Conflict();
-  switch (action) {
-    case 0x01:
-      return Reserve(pr, nexus, cdb[2] & 0x0F);
-    case 0x02:
-      return Release(pr, nexus, cdb[2] & 0x0F);
-    case 0x03: {
-      TellOtherRegistrants(pr, nexus, kReservationsPreempted);
-      pr.registrations.clear();
-      pr.reservation.reset();
-      ++pr.generation;
-      ScsiOutcome out;
-      out.changed = true;
-      return out;
-    }
-    default:  // REGISTER and the preempting actions are not offered
-      return Check(kIllegalRequest, kInvalidFieldInCdb);
-  }
+  if (action == 0x01) return Reserve(pr, nexus, cdb[2] & 0x0F);
+  if (action == 0x02) return Release(pr, nexus, cdb[2] & 0x0F);
+  TellOtherRegistrants(pr, nexus, kReservationsPreempted);
+  pr.registrations.clear();
+  pr.reservation.reset();
+  ++pr.generation;
+  ScsiOutcome out;
+  out.changed = true;
+  return out;
 }
 
 // The oldest unit attention pending for `nexus`, taken off the list; 0

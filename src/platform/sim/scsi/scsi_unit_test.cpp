@@ -84,6 +84,12 @@ TEST(ScsiUnit, ReservationOutRules) {
       {"register replaces the key", "b", 0x06, 0x06, 0, kKeyA, 0, 0, 0, 2, true, 3},
       {"register a new nexus", "c", 0x06, 0x06, 0, kKeyA, 0, 0, 0, 3, true, 3},
       {"preempt is not offered", "b", 0x04, 0x06, kKeyB, kKeyA, 2, 5, 0x24, 2, true, 2},
+      {"preempt, unregistered nexus", "c", 0x04, 0x06, kKeyB, kKeyA, 2, 5, 0x24, 2, true, 2},
+      {"register is not offered", "c", 0x00, 0x00, 0, kKeyA, 2, 5, 0x24, 2, true, 2},
+      {"preempt and abort is not offered", "c", 0x05, 0x06, 0, kKeyA, 2, 5, 0x24, 2, true, 2},
+      {"register and move is not offered", "c", 0x07, 0x00, 0, kKeyA, 2, 5, 0x24, 2, true, 2},
+      {"clear ignores scope and type", "b", 0x03, 0x26, kKeyB, 0, 0, 0, 0, 0, false, 3},
+      {"reserve of another scope", "a", 0x01, 0x16, kKeyA, 0, 2, 5, 0x24, 2, true, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -199,6 +205,24 @@ TEST(ScsiUnit, ReservationChangesTellTheOtherRegistrants) {
     Unit u = ThreeRegistrants(c.type);
     u.Out(c.nexus, c.action, c.type, c.key, c.serviceKey);
     EXPECT_EQ(Pending(u.pr), c.pending);
+  }
+}
+
+// The reservation is kept by the registrants that stay, and the nexus named
+// as its holder is always one of them (a state the machine file accepts).
+TEST(ScsiUnit, AllRegistrantsReservationOutlivesItsFirstHolder) {
+  for (uint8_t type : {7, 8}) {
+    SCOPED_TRACE(type);
+    Unit u = ThreeRegistrants(type);
+    ASSERT_EQ(u.Out("a", 0x06, 0, 0, 0).status, kScsiGood);
+    ASSERT_TRUE(u.pr.reservation.has_value());
+    EXPECT_EQ(u.pr.reservation->holder, "b");
+    EXPECT_EQ(Pending(u.pr), "");
+    EXPECT_EQ(u.Out("c", 0x01, type, kKeyB, 0).status, kScsiGood);  // c holds it still
+    ASSERT_EQ(u.Out("b", 0x06, 0, 0, 0).status, kScsiGood);
+    EXPECT_EQ(u.pr.reservation->holder, "c");
+    ASSERT_EQ(u.Out("c", 0x06, 0, 0, 0).status, kScsiGood);
+    EXPECT_FALSE(u.pr.reservation.has_value());
   }
 }
 
