@@ -24,7 +24,9 @@ void CheckWords(int count, const char* const* words) {
 }  // namespace
 
 cli::CommandHandlers CheckingHandlers() {
-  cli::CommandHandlers h;
+  // Starts from the defaults, so a command added later answers here too
+  // before it gets a checking handler of its own.
+  cli::CommandHandlers h = cli::DefaultHandlers();
   auto noArgs = [](Output& out) {
     out.Write("x");
     return 0;

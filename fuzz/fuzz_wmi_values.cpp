@@ -32,13 +32,7 @@
 
 namespace {
 
-namespace wmi = platform::wmi;
-namespace vt = wmi::vt;
-namespace status = platform::status;
-using platform::HResult;
-using wmi::ObjectPtr;
-using wmi::Value;
-
+// The object builders and the aliases of the WMI seam.
 using namespace fuzz_wmi;
 
 /// Every name the readers are tried with, the expected ones and a stranger.

@@ -199,6 +199,21 @@ struct SanPath {
   uint32_t writes = 0;
 };
 
+/// Port names shared by the device tests: two adapters and one controller.
+constexpr uint64_t kHbaA = 0x2100001B32000001;
+constexpr uint64_t kHbaB = 0x2100001B32000002;
+constexpr uint64_t kCtrl = 0x500601603BA01D2E;
+
+/// A path at SCSI address (port, 0, 5, 1) through `hba` to kCtrl.
+inline SanPath ListedPath(uint64_t id, uint8_t port, uint64_t hba) {
+  SanPath p;
+  p.id = id;
+  p.address = {port, 0, 5, 1};
+  p.hba = hba;
+  p.ctrl = kCtrl;
+  return p;
+}
+
 /// A simulated device: serial number 8 hex digits (high) - 2 (low).
 struct SanDevice {
   std::wstring instance;

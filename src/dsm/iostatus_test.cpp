@@ -24,15 +24,7 @@ class IoStatusTest : public FakeWmiTest {
     FakeWmiTest::TearDown();
   }
   void AddDrive(int number, std::array<uint8_t, 5> serial) {
-    std::vector<uint8_t> page(64, 0);
-    page[1] = 0x83, page[3] = 0x38, page[7] = 16, page[8] = 0x60;
-    std::copy(serial.begin(), serial.end(), page.begin() + 19);
-    std::string name = "PhysicalDrive" + std::to_string(number);
-    auto& names = machine_.devices.dosNames;
-    names[""] = names[""].substr(0, names[""].empty() ? 0 : names[""].size() - 1) + name +
-                std::string(2, '\0');
-    names[name] = "\\Device\\Harddisk" + std::to_string(number) + "\\DR0" + std::string(2, '\0');
-    machine_.devices.disks["\\\\.\\" + name].respond = scsi::testing::ScsiTest::Answer(0, {}, page);
+    scsi::testing::AddSerialDrive(machine_, number, serial);
   }
   void InstallPaths() {
     SanPath a{0x1a, {2, 0, 5, 1}, 1, 2};

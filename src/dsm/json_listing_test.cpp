@@ -18,19 +18,6 @@ namespace {
 using namespace dsm::testing;
 using Json = nlohmann::json;
 
-constexpr uint64_t kHbaA = 0x2100001B32000001;
-constexpr uint64_t kHbaB = 0x2100001B32000002;
-constexpr uint64_t kCtrl = 0x500601603BA01D2E;
-
-SanPath Path(uint64_t id, uint8_t port, uint64_t hba) {
-  SanPath p;
-  p.id = id;
-  p.address = {port, 0, 5, 1};
-  p.hba = hba;
-  p.ctrl = kCtrl;
-  return p;
-}
-
 class JsonListingTest : public FakeWmiTest {
  protected:
   void SetUp() override {
@@ -45,33 +32,25 @@ class JsonListingTest : public FakeWmiTest {
   // Three devices: FailOver with two paths (one on standby, big counters),
   // RoundRobin with one, an unknown policy with a 36-bit path id.
   void InstallThree() {
-    SanPath a = Path(0x1a, 2, kHbaA);
+    SanPath a = ListedPath(0x1a, 2, kHbaA);
     a.weight = 1;
     a.primary = true;
     a.bytesRead = 1000;
     a.bytesWritten = 18446744073709551615u;
     a.reads = 4294967295u;
     a.writes = 2;
-    SanPath b = Path(0x1b, 3, kHbaB);
+    SanPath b = ListedPath(0x1b, 3, kHbaB);
     b.state = 7;
-    SanPath c = Path(0x123456789, 4, kHbaA);
+    SanPath c = ListedPath(0x123456789, 4, kHbaA);
     c.state = 9;
     Install(*wmi_, {{L"A", 1, 2, 0x0123ABCD, 1, {a, b}},
-                    {L"B", 2, 2, 0x0123ABCD, 2, {Path(0x2a, 5, kHbaB)}},
+                    {L"B", 2, 2, 0x0123ABCD, 2, {ListedPath(0x2a, 5, kHbaB)}},
                     {L"C", 9, 2, 0x0123ABCD, 3, {c}}});
   }
 
   // A physical drive whose identification page names the serial number.
   void AddDrive(int number, std::array<uint8_t, 5> serial) {
-    std::vector<uint8_t> page(64, 0);
-    page[1] = 0x83, page[3] = 0x38, page[7] = 16, page[8] = 0x60;
-    std::copy(serial.begin(), serial.end(), page.begin() + 19);
-    std::string name = "PhysicalDrive" + std::to_string(number);
-    auto& names = machine_.devices.dosNames;
-    names[""] = names[""].substr(0, names[""].empty() ? 0 : names[""].size() - 1) + name +
-                std::string(2, '\0');
-    names[name] = "\\Device\\Harddisk" + std::to_string(number) + "\\DR0" + std::string(2, '\0');
-    machine_.devices.disks["\\\\.\\" + name].respond = scsi::testing::ScsiTest::Answer(0, {}, page);
+    scsi::testing::AddSerialDrive(machine_, number, serial);
   }
 
   struct Answer {

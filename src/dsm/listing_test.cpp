@@ -12,34 +12,21 @@ namespace {
 
 using namespace dsm::testing;
 
-constexpr uint64_t kHbaA = 0x2100001B32000001;
-constexpr uint64_t kHbaB = 0x2100001B32000002;
-constexpr uint64_t kCtrl = 0x500601603BA01D2E;
-
-SanPath Path(uint64_t id, uint8_t port, uint64_t hba) {
-  SanPath p;
-  p.id = id;
-  p.address = {port, 0, 5, 1};
-  p.hba = hba;
-  p.ctrl = kCtrl;
-  return p;
-}
-
 class ListingTest : public FakeWmiTest {
  protected:
   void InstallThree(int32_t firstPolicy = 1, int32_t firstFailBack = 2) {
-    SanPath a = Path(0x1a, 2, kHbaA);
+    SanPath a = ListedPath(0x1a, 2, kHbaA);
     a.weight = 1;
     a.primary = true;
     a.bytesRead = 1000;
     a.bytesWritten = 18446744073709551615u;
     a.reads = 10;
     a.writes = 4294967295u;
-    SanPath b = Path(0x1b, 3, kHbaB);
+    SanPath b = ListedPath(0x1b, 3, kHbaB);
     b.state = 7;
     Install(*wmi_, {{L"A", firstPolicy, firstFailBack, 0x0123ABCD, 1, {a, b}},
-                    {L"B", 2, 2, 0x0123ABCD, 2, {Path(0x2a, 5, kHbaB)}},
-                    {L"C", 9, 2, 0x0123ABCD, 3, {Path(0x123456789, 4, kHbaA)}}});
+                    {L"B", 2, 2, 0x0123ABCD, 2, {ListedPath(0x2a, 5, kHbaB)}},
+                    {L"C", 9, 2, 0x0123ABCD, 3, {ListedPath(0x123456789, 4, kHbaA)}}});
   }
 };
 
@@ -70,8 +57,8 @@ TEST_F(ListingTest, FailBackShowsOnlyFor2AsOff) {
 }
 
 TEST_F(ListingTest, SerialIsNotAvailableWithoutTheFirstPathsRecords) {
-  SanPath second = Path(0x1b, 3, kHbaB);
-  Install(*wmi_, {{L"A", 2, 2, 0x0123ABCD, 1, {Path(0x1a, 2, kHbaA), second}}});
+  SanPath second = ListedPath(0x1b, 3, kHbaB);
+  Install(*wmi_, {{L"A", 2, 2, 0x0123ABCD, 1, {ListedPath(0x1a, 2, kHbaA), second}}});
   // The first path's descriptor goes; the second path still matches.
   auto descriptors = wmi_->instances[L"MPIO_GET_DESCRIPTOR"];
   wmi_->instances[L"MPIO_GET_DESCRIPTOR"].clear();

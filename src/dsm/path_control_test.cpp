@@ -11,9 +11,6 @@ namespace {
 
 using namespace dsm::testing;
 
-constexpr uint64_t kHbaA = 0x2100001B32000001;
-constexpr uint64_t kHbaB = 0x2100001B32000002;
-
 SanPath Path(uint64_t id, uint8_t port, uint64_t hba, uint32_t weight, bool primary) {
   SanPath p;
   p.id = id;

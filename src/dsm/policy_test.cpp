@@ -13,9 +13,6 @@ namespace {
 
 using namespace dsm::testing;
 
-constexpr uint64_t kHbaA = 0x2100001B32000001;
-constexpr uint64_t kHbaB = 0x2100001B32000002;
-
 SanPath Path(uint64_t id, uint8_t port, uint64_t hba, uint32_t weight = 0, bool primary = false) {
   SanPath p;
   p.id = id;

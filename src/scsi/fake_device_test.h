@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -180,5 +181,20 @@ class ScsiTest : public ::testing::Test {
   FakeDeviceMachine machine;
   platform::StringOutput out;
 };
+
+/// Adds PhysicalDrive<number> to `machine`: listed among the device names,
+/// its target a disk, answering its identification page with a serial
+/// number of five bytes.
+inline void AddSerialDrive(FakeDeviceMachine& machine, int number, std::array<uint8_t, 5> serial) {
+  std::vector<uint8_t> page(64, 0);
+  page[1] = 0x83, page[3] = 0x38, page[7] = 16, page[8] = 0x60;
+  std::copy(serial.begin(), serial.end(), page.begin() + 19);
+  std::string name = "PhysicalDrive" + std::to_string(number);
+  auto& names = machine.devices.dosNames;
+  names[""] = names[""].substr(0, names[""].empty() ? 0 : names[""].size() - 1) + name +
+              std::string(2, '\0');
+  names[name] = "\\Device\\Harddisk" + std::to_string(number) + "\\DR0" + std::string(2, '\0');
+  machine.devices.disks["\\\\.\\" + name].respond = ScsiTest::Answer(0, {}, page);
+}
 
 }  // namespace scsi::testing
