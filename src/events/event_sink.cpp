@@ -38,9 +38,7 @@ std::optional<int64_t> ReadInteger(const Object& object, std::wstring_view name)
 void AppendText(std::string& text, const Object& object, std::wstring_view name) {
   Value value;
   if (Read(object, name, &value) && value.type == vt::kBstr) {
-    // Up to the first NUL, as the string is written as a C string.
-    const std::wstring_view view = value.text;
-    text += platform::ToConsoleText(view.substr(0, view.find(L'\0')));
+    text += platform::ToConsoleCString(value.text);
   }
 }
 

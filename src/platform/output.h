@@ -55,6 +55,11 @@ Output& StandardError();
 /// Wide text in the console's narrow encoding (OEM code page on Windows,
 /// UTF-8 elsewhere); characters without a narrow form become '?'.
 std::string ToConsoleText(std::wstring_view text);
+/// ToConsoleText of the text up to its first NUL, as it reads as a C
+/// string: a driver's counted string may carry its terminator and padding.
+inline std::string ToConsoleCString(std::wstring_view text) {
+  return ToConsoleText(text.substr(0, text.find(L'\0')));
+}
 /// UTF-8 (or plain ASCII) narrow text to wide text, for words typed by
 /// the user that WMI needs as wide text.
 std::wstring WidenAnsi(std::string_view text);

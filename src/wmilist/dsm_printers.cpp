@@ -83,10 +83,7 @@ class Lines {
     line_ = label;
     Value value;
     if (Read(o, name, &value) && value.type == vt::kBstr) {
-      // Up to the first NUL, as the string is written as a C string: a
-      // driver's counted string may carry its terminator and padding.
-      const std::wstring_view text = value.text;
-      line_ += platform::ToConsoleText(text.substr(0, text.find(L'\0')));
+      line_ += platform::ToConsoleCString(value.text);
     }
     End();
   }
