@@ -54,9 +54,13 @@ struct SetupWorld {
   std::string Resolve(const std::string& path) const {
     const bool absolute = (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
                           (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
-    if (absolute) return CollapsePath(path);
-    if (!path.empty() && path[0] == '\\') return CollapsePath(currentDirectory.substr(0, 2) + path);
-    return CollapsePath(currentDirectory + (currentDirectory.back() == '\\' ? "" : "\\") + path);
+    std::string full = path;
+    if (!absolute && !path.empty() && path[0] == '\\') {
+      full = currentDirectory.substr(0, 2) + path;  // the current drive's root
+    } else if (!absolute) {
+      full = currentDirectory + (currentDirectory.back() == '\\' ? "" : "\\") + path;
+    }
+    return CollapsePath(full);
   }
   /// Checks the faults for `call`: the code of the one that fires, else 0.
   Win32Error Fault(std::string_view call, std::string_view target = {},
